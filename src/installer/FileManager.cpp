@@ -1,0 +1,28 @@
+#include "installer/FileManager.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace orvek::installer {
+
+std::filesystem::path FileManager::homeDirectoryForCurrentUser() const {
+    long bufferSize = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(bufferSize > 0 ? static_cast<std::size_t>(bufferSize) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return home;
+    return "/";
+}
+
+std::shared_ptr<const FileManager> FileManager::defaultManager() {
+    static const auto kManager = std::make_shared<const FileManager>();
+    return kManager;
+}
+
+} // namespace orvek::installer

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace orvek::test {
+
+/// A fresh folder under the system's temporary folder, removed with everything in it when the
+/// fixture goes away. Its path has no symbolic links, so the engine's link checks accept it.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+    [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& relative) const {
+        return m_path / relative;
+    }
+
+    /// Writes a file (and its parent folders), replacing any earlier content.
+    void write(const std::filesystem::path& relative, std::string_view bytes,
+               std::filesystem::perms mode = std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_write) const;
+    /// Writes an executable shell script; `body` follows the "#!/bin/sh" line.
+    [[nodiscard]] std::filesystem::path script(const std::filesystem::path& relative,
+                                               std::string_view body) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+/// The whole content of a file, or throws.
+[[nodiscard]] std::string slurp(const std::filesystem::path& path);
+
+} // namespace orvek::test
