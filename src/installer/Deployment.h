@@ -20,7 +20,8 @@ struct Deployment {
     std::string apiBase = "https://api.orvek.ru";
     std::string webHost = "orvek.ru";
     /// SHA-256 of the helper archive the wizard accepts, 64 lower-case hex digits.
-    std::string helperArchiveHash = "d91b6032f654ee4c7f276d725a8dfd2d2ce823dc16a65baf5a3143c11d901f86";
+    std::string helperArchiveHash =
+        "d91b6032f654ee4c7f276d725a8dfd2d2ce823dc16a65baf5a3143c11d901f86";
     /// A CA bundle trusted in addition to the system's; only test deployments set it.
     std::optional<std::filesystem::path> extraTrustedCa;
 

@@ -4,11 +4,13 @@
 
 namespace orvek::installer::HelperCommand {
 
-std::vector<std::string> statusArguments() { return {"status", "--json", "--environment", "current"}; }
+std::vector<std::string> statusArguments() {
+    return {"status", "--json", "--environment", "current"};
+}
 
 std::vector<std::string> setupArguments() {
-    std::vector<std::string> arguments = {"setup",       "--global", "--environment",
-                                          "current",     "--agent",  "opencode"};
+    std::vector<std::string> arguments = {"setup",   "--global", "--environment",
+                                          "current", "--agent",  "opencode"};
     for (const auto model : InstallerCore::orvekModels) {
         arguments.emplace_back("--model");
         arguments.push_back("opencode=" + std::string(model));
@@ -27,6 +29,8 @@ std::vector<std::string> setupArguments() {
     return arguments;
 }
 
-std::vector<std::string> mcpArguments() { return {"mcp"}; }
+std::vector<std::string> mcpArguments() {
+    return {"mcp"};
+}
 
 } // namespace orvek::installer::HelperCommand

@@ -24,15 +24,14 @@ const std::array<std::string_view, 7> InstallerCore::orvekModels = {
     "claude-opus-5",     "gpt-5.6-sol", "claude-sonnet-5", "claude-opus-5.5",
     "claude-sonnet-5.5", "gpt-6-astra", "gpt-6.1-sol"};
 
-const std::array<std::string_view, 8> InstallerCore::freeModels = {
-    "big-pickle",
-    "beam-free",
-    "flint-40b-free",
-    "mimo-v2.6-flash-free",
-    "nemotron-3.5-super-vl-free",
-    "nemotron-3.5-lightning-free",
-    "deepseek-v4.1-flash-free",
-    "glm-5.3-flash-free"};
+const std::array<std::string_view, 8> InstallerCore::freeModels = {"big-pickle",
+                                                                   "beam-free",
+                                                                   "flint-40b-free",
+                                                                   "mimo-v2.6-flash-free",
+                                                                   "nemotron-3.5-super-vl-free",
+                                                                   "nemotron-3.5-lightning-free",
+                                                                   "deepseek-v4.1-flash-free",
+                                                                   "glm-5.3-flash-free"};
 
 InstallerCore::InstallerCore(const std::filesystem::path& resources,
                              const std::optional<std::filesystem::path>& home,
@@ -54,13 +53,17 @@ InstallerCore::InstallerCore(const std::filesystem::path& resources,
     }
 }
 
-std::filesystem::path InstallerCore::globalConfig() const { return m_configHome / "opencode"; }
+std::filesystem::path InstallerCore::globalConfig() const {
+    return m_configHome / "opencode";
+}
 
 std::filesystem::path InstallerCore::root() const {
     return m_home / "Library/Application Support/Orvek/OpenCodeSetup/0.1.0";
 }
 
-std::filesystem::path InstallerCore::helper() const { return root() / "helper/orvek"; }
+std::filesystem::path InstallerCore::helper() const {
+    return root() / "helper/orvek";
+}
 
 std::filesystem::path InstallerCore::desktopData() const {
     return m_home / "Library/Application Support/ai.opencode.desktop";

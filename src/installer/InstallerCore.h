@@ -121,8 +121,8 @@ public:
     /// "CONFIGURATION_FAILED".
     [[nodiscard]] static std::string helperErrorCode(std::string_view standardOutput,
                                                      std::string_view standardError);
-    [[nodiscard]] static InstallerFailure
-    setupFailure(std::string_view standardOutput, std::string_view standardError, int status);
+    [[nodiscard]] static InstallerFailure setupFailure(std::string_view standardOutput,
+                                                       std::string_view standardError, int status);
 
 private:
     std::filesystem::path m_resources;

@@ -47,9 +47,8 @@ public:
     class Subscription;
 
     /// The executors must outlive the model and every task it submits.
-    [[nodiscard]] static std::shared_ptr<SetupModel> create(SetupServices services,
-                                                            Executor& mainExecutor,
-                                                            Executor& worker);
+    [[nodiscard]] static std::shared_ptr<SetupModel>
+    create(SetupServices services, Executor& mainExecutor, Executor& worker);
 
     [[nodiscard]] Subscription observe(Observer observer);
 
@@ -103,7 +102,9 @@ public:
         return m_alternateParent;
     }
     [[nodiscard]] const SetupServices& services() const noexcept { return m_services; }
-    [[nodiscard]] const std::vector<SkillRole>& roles() const noexcept { return SkillRole::roles(); }
+    [[nodiscard]] const std::vector<SkillRole>& roles() const noexcept {
+        return SkillRole::roles();
+    }
 
     static constexpr const char* kCheckingText = "Проверяем компьютер…";
     static constexpr const char* kConnectedText =

@@ -17,7 +17,8 @@ struct SetupServices {
     /// Opens the installed OpenCode application.
     std::function<void()> open;
     /// Prepares a role's workspace under a parent folder the user chose; empty when not offered.
-    std::function<std::filesystem::path(const std::string& role, const std::filesystem::path& parent)>
+    std::function<std::filesystem::path(const std::string& role,
+                                        const std::filesystem::path& parent)>
         alternateProfile;
 };
 

@@ -11,11 +11,15 @@ ThreadExecutor::ThreadExecutor(unsigned threadCount) {
 }
 
 ThreadExecutor::~ThreadExecutor() {
-    std::deque<Task> dropped;
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        dropped.swap(m_tasks);
+        // Queued tasks are released before waiting for the running ones, and outside the
+        // lock, so what they hold does not stay alive behind long blocking work.
+        std::deque<Task> dropped;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            dropped.swap(m_tasks);
+        }
     }
     m_wake.notify_all();
     for (auto& thread : m_threads)
