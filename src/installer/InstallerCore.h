@@ -36,6 +36,8 @@ struct ProcessResult {
 
 /// The installer engine: knows where everything lives and holds the file and process
 /// primitives every step uses. One instance serves the steps of a run, from one worker at a time.
+/// The steps themselves (preflight, download, install, connect) join as members of this class
+/// and touch the disk only through these primitives.
 class InstallerCore {
 public:
     /// Never fails. `home` defaults to the current user's home folder; without `configHome`

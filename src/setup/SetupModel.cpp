@@ -1,1 +1,207 @@
 #include "setup/SetupModel.h"
+
+#include <exception>
+#include <utility>
+
+#include "installer/InstallerFailure.h"
+
+namespace orvek::setup {
+
+namespace {
+
+// Shown when the run fails with something that carries no description of its own.
+constexpr const char* kUnexpectedFailureText =
+    "Произошла непредвиденная ошибка. Повторите действие.";
+constexpr const char* kNothingSelectedText =
+    "Ничего не выбрано. Можно пропустить и добавить навыки позже.";
+
+// The user sees only the description: an InstallerFailure's message, a platform error's own
+// Russian sentence. Must be called from inside a catch block.
+std::string describeCurrentException() {
+    try {
+        throw;
+    } catch (const installer::InstallerFailure& failure) {
+        return failure.message();
+    } catch (const std::exception& error) {
+        std::string description = error.what();
+        return description.empty() ? kUnexpectedFailureText : description;
+    } catch (...) {
+        return kUnexpectedFailureText;
+    }
+}
+
+} // namespace
+
+// Touched on the main thread only, like the rest of the model; no lock needed.
+struct SetupModel::Registry {
+    std::uint64_t lastId = 0;
+    // Held by shared_ptr so an observer that cancels itself mid-call is not destroyed under it.
+    std::map<std::uint64_t, std::shared_ptr<const Observer>> observers;
+};
+
+std::shared_ptr<SetupModel> SetupModel::create(SetupServices services, Executor& mainExecutor,
+                                               Executor& worker) {
+    return std::make_shared<SetupModel>(PrivateTag{}, std::move(services), mainExecutor, worker);
+}
+
+SetupModel::SetupModel(PrivateTag, SetupServices services, Executor& mainExecutor, Executor& worker)
+    : m_services(std::move(services)), m_main(mainExecutor), m_worker(worker),
+      m_registry(std::make_shared<Registry>()) {}
+
+SetupModel::Subscription SetupModel::observe(Observer observer) {
+    const auto id = ++m_registry->lastId;
+    m_registry->observers.emplace(id, std::make_shared<const Observer>(std::move(observer)));
+    return Subscription(m_registry, id);
+}
+
+void SetupModel::notify(Property property, bool before) const {
+    // A snapshot, because observers may subscribe or cancel while being told.
+    const std::vector<std::pair<std::uint64_t, std::shared_ptr<const Observer>>> snapshot(
+        m_registry->observers.begin(), m_registry->observers.end());
+    for (const auto& [id, observer] : snapshot) {
+        // One cancelled by an earlier observer of this same change is not told any more.
+        if (!m_registry->observers.contains(id))
+            continue;
+        const auto& callback = before ? observer->willChange : observer->didChange;
+        if (callback)
+            callback(property);
+    }
+}
+
+template <typename T> void SetupModel::assign(T& field, T value, Property property) {
+    if (field == value)
+        return;
+    notify(property, true);
+    field = std::move(value);
+    notify(property, false);
+}
+
+void SetupModel::start() {
+    if (m_busy || m_ready || !m_consent)
+        return;
+    setBusy(true);
+    setFailed(false);
+    setStatus(kCheckingText);
+
+    // Every task from the worker holds the model, so the results land even if the window has
+    // let go of it meanwhile. The worker reads only the fixed services and executors.
+    m_worker.post([self = shared_from_this()] {
+        const SetupServices::Progress progress = [self](const std::string& text) {
+            self->m_main.post([self, text] { self->setStatus(text); });
+        };
+        try {
+            // A record without the run is reported like any other failure, not as a crash.
+            if (!self->m_services.main)
+                throw installer::InstallerFailure(kUnexpectedFailureText);
+            self->m_services.main(progress);
+        } catch (...) {
+            self->m_main.post([self, description = describeCurrentException()]() mutable {
+                self->mainFailed(std::move(description));
+            });
+            return;
+        }
+        self->m_main.post([self] { self->mainSucceeded(); });
+    });
+}
+
+void SetupModel::mainSucceeded() {
+    setBusy(false);
+    setReady(true);
+    setFailed(false);
+    setStatus(kConnectedText);
+    offerSkills();
+}
+
+void SetupModel::mainFailed(std::string description) {
+    setBusy(false);
+    setFailed(true);
+    setStatus(std::move(description));
+    setShowSkills(false);
+}
+
+void SetupModel::openClient() {
+    if (!m_ready || m_busy || !m_services.open)
+        return;
+    m_services.open();
+}
+
+void SetupModel::offerSkills() {
+    if (!m_ready || m_busy || m_skillsBusy)
+        return;
+    setSelection({});
+    m_alternateParent.reset();
+    setCanChooseAlternateFolder(false);
+    setSkillsFailed(false);
+    setSkillsSucceeded(false);
+    setSkillsStatus(kNothingSelectedText);
+    // Last, so the sheet opens on the state set above.
+    setShowSkills(true);
+}
+
+void SetupModel::setBusy(bool value) {
+    assign(m_busy, value, Property::busy);
+}
+void SetupModel::setReady(bool value) {
+    assign(m_ready, value, Property::ready);
+}
+void SetupModel::setFailed(bool value) {
+    assign(m_failed, value, Property::failed);
+}
+void SetupModel::setConsent(bool value) {
+    assign(m_consent, value, Property::consent);
+}
+void SetupModel::setStatus(std::string value) {
+    assign(m_status, std::move(value), Property::status);
+}
+void SetupModel::setSelection(std::set<std::string> value) {
+    assign(m_selection, std::move(value), Property::selection);
+}
+void SetupModel::setFolders(std::vector<std::filesystem::path> value) {
+    assign(m_folders, std::move(value), Property::folders);
+}
+void SetupModel::setShowSkills(bool value) {
+    assign(m_showSkills, value, Property::showSkills);
+}
+void SetupModel::setSkillsBusy(bool value) {
+    assign(m_skillsBusy, value, Property::skillsBusy);
+}
+void SetupModel::setSkillsFailed(bool value) {
+    assign(m_skillsFailed, value, Property::skillsFailed);
+}
+void SetupModel::setSkillsSucceeded(bool value) {
+    assign(m_skillsSucceeded, value, Property::skillsSucceeded);
+}
+void SetupModel::setSkillsStatus(std::string value) {
+    assign(m_skillsStatus, std::move(value), Property::skillsStatus);
+}
+void SetupModel::setCanChooseAlternateFolder(bool value) {
+    assign(m_canChooseAlternateFolder, value, Property::canChooseAlternateFolder);
+}
+
+SetupModel::Subscription::Subscription(std::weak_ptr<Registry> registry, std::uint64_t id)
+    : m_registry(std::move(registry)), m_id(id) {}
+
+SetupModel::Subscription::Subscription(Subscription&& other) noexcept
+    : m_registry(std::move(other.m_registry)), m_id(std::exchange(other.m_id, 0)) {}
+
+SetupModel::Subscription& SetupModel::Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        cancel();
+        m_registry = std::move(other.m_registry);
+        m_id = std::exchange(other.m_id, 0);
+    }
+    return *this;
+}
+
+SetupModel::Subscription::~Subscription() {
+    cancel();
+}
+
+void SetupModel::Subscription::cancel() {
+    if (const auto registry = m_registry.lock())
+        registry->observers.erase(m_id);
+    m_registry.reset();
+    m_id = 0;
+}
+
+} // namespace orvek::setup
