@@ -29,6 +29,8 @@ MainWindow::MainWindow(std::shared_ptr<setup::SetupModel> model, QWidget* parent
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("statusLabel"));
     m_status->setWordWrap(true);
+    // Messages quote paths and helper output; never let them be read as markup.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addStretch();
     layout->addWidget(m_consent);
