@@ -97,6 +97,15 @@ public:
     /// Creates the folder and missing parents with mode 0700; an existing folder is accepted.
     static void directory(const std::filesystem::path& path);
 
+    // ---- Desktop defaults ----
+
+    /// Seeds a fresh OpenCode desktop data folder with the service's models shown and the free
+    /// ones hidden, or accepts one seeded before; throws InstallerFailure "DESKTOP_NOT_FRESH"
+    /// for any other state, which it leaves untouched.
+    static void prepareDesktopDefaults(const std::filesystem::path& folder);
+    /// true when seeded or already seeded, false for "DESKTOP_NOT_FRESH"; other failures pass.
+    [[nodiscard]] static bool tryPrepareFreshDesktopDefaults(const std::filesystem::path& folder);
+
     // ---- External programs ----
 
     /// Runs a program by absolute path with a timeout and a 1 MiB cap on both outputs together.
