@@ -1,1 +1,318 @@
 #include "config/PreservedConfig.h"
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#if defined(__APPLE__)
+#include <copyfile.h>
+#elif defined(__linux__)
+#include <sys/xattr.h>
+#endif
+
+#include <openssl/rand.h>
+
+#include "config/ConfigReader.h"
+#include "installer/InstallerCore.h"
+#include "installer/InstallerFailure.h"
+#include "installer/PlatformError.h"
+#include "installer/UniqueFd.h"
+
+namespace orvek::config::PreservedConfig {
+
+namespace {
+
+using installer::InstallerCore;
+using installer::InstallerFailure;
+using installer::PlatformError;
+using installer::throwLastError;
+using installer::UniqueFd;
+
+InstallerFailure changed() {
+    return InstallerFailure("Настройки изменились во время проверки.", "CONFIGURATION_CHANGED");
+}
+
+// A version-4 UUID in the upper-case 8-4-4-4-12 form the sibling names carry.
+std::string freshUuid() {
+    std::array<unsigned char, 16> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
+        throw PlatformError(EAGAIN, "получить случайные числа", {});
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::filesystem::path sibling(const std::filesystem::path& target, const char* infix) {
+    return target.parent_path() / (target.filename().string() + "." + infix + freshUuid());
+}
+
+// A file this call created. Unless kept, it is removed when the owner goes away, but only while
+// its name still leads to the same file: after the commit rename the name leads nowhere.
+class CreatedFile {
+public:
+    explicit CreatedFile(std::filesystem::path path) : m_path(std::move(path)) {
+        m_fd.reset(
+            ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!m_fd)
+            throwLastError("создать файл", m_path);
+        if (::fstat(m_fd.get(), &m_attributes) != 0) {
+            const int error = errno;
+            ::unlink(m_path.c_str());
+            throw PlatformError(error, "создать файл", m_path);
+        }
+    }
+    ~CreatedFile() {
+        m_fd.reset();
+        if (m_kept)
+            return;
+        struct stat named {};
+        if (::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_attributes.st_dev &&
+            named.st_ino == m_attributes.st_ino)
+            ::unlink(m_path.c_str());
+    }
+    CreatedFile(const CreatedFile&) = delete;
+    CreatedFile& operator=(const CreatedFile&) = delete;
+
+    [[nodiscard]] int fd() const noexcept { return m_fd.get(); }
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+    [[nodiscard]] const struct stat& attributes() const noexcept { return m_attributes; }
+
+    /// Closes the file; throws PlatformError when the close reports a failed write.
+    void close(const char* operation) {
+        if (::close(m_fd.release()) != 0)
+            throwLastError(operation, m_path);
+    }
+    void keep() noexcept { m_kept = true; }
+
+private:
+    std::filesystem::path m_path;
+    UniqueFd m_fd;
+    struct stat m_attributes {};
+    bool m_kept = false;
+};
+
+void writeAll(int fd, const char* data, std::size_t size, const char* operation,
+              const std::filesystem::path& path) {
+    std::size_t written = 0;
+    while (written < size) {
+        const auto count = ::write(fd, data + written, size - written);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwLastError(operation, path);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+#if !defined(__APPLE__)
+
+void copyData(int from, const std::filesystem::path& source, const CreatedFile& to) {
+    std::vector<char> buffer(64 * 1024);
+    while (true) {
+        const auto count = ::read(from, buffer.data(), buffer.size());
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwLastError("скопировать файл", source);
+        }
+        if (count == 0)
+            return;
+        writeAll(to.fd(), buffer.data(), static_cast<std::size_t>(count), "скопировать файл",
+                 to.path());
+    }
+}
+
+#if defined(__linux__)
+// User attributes and POSIX ACLs (system.posix_acl_*) travel the same way on Linux.
+void copyExtendedAttributes(int from, const std::filesystem::path& source, const CreatedFile& to) {
+    std::vector<char> names;
+    while (true) {
+        const auto size = ::flistxattr(from, nullptr, 0);
+        if (size < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP))
+            return;
+        if (size < 0)
+            throwLastError("скопировать файл", source);
+        names.resize(static_cast<std::size_t>(size));
+        const auto listed = ::flistxattr(from, names.data(), names.size());
+        if (listed >= 0) {
+            names.resize(static_cast<std::size_t>(listed));
+            break;
+        }
+        // ERANGE: an attribute was added between the two calls.
+        if (errno != ERANGE)
+            throwLastError("скопировать файл", source);
+    }
+
+    std::vector<char> value;
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name(names.data() + at);
+        at += name.size() + 1;
+        ssize_t length = -1;
+        while (length < 0) {
+            const auto size = ::fgetxattr(from, name.c_str(), nullptr, 0);
+            if (size >= 0) {
+                value.resize(static_cast<std::size_t>(size));
+                length = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+            }
+            // ERANGE: the value grew between the two calls.
+            if (length < 0 && errno != ERANGE)
+                break;
+        }
+        // ENODATA: removed since it was listed, so there is nothing to carry.
+        if (length < 0 && errno == ENODATA)
+            continue;
+        if (length < 0)
+            throwLastError("скопировать файл", source);
+        if (::fsetxattr(to.fd(), name.c_str(), value.data(), static_cast<std::size_t>(length), 0) !=
+            0)
+            throwLastError("скопировать файл", to.path());
+    }
+}
+#endif
+
+#endif
+
+// Copies contents, owner, group, extended attributes and access lists, permissions and times,
+// as the platform's file copy does, into a file this call has just created.
+void copyInto(int from, const struct stat& original, const std::filesystem::path& source,
+              const CreatedFile& to) {
+#if defined(__APPLE__)
+    (void)original;
+    (void)source;
+    if (::fcopyfile(from, to.fd(), nullptr, COPYFILE_ALL) != 0)
+        throwLastError("скопировать файл", to.path());
+#else
+    copyData(from, source, to);
+    if (::fchown(to.fd(), original.st_uid, original.st_gid) != 0) {
+        // Without privileges only the group can fail to carry; that loses nothing of the
+        // owner's rights, while a copy owned by someone else's account would.
+        if (errno != EPERM || to.attributes().st_uid != original.st_uid)
+            throwLastError("скопировать файл", to.path());
+    }
+#if defined(__linux__)
+    copyExtendedAttributes(from, source, to);
+#endif
+    // After the owner change, which may clear set-ID bits, and after the access list, whose
+    // mask the group bits must match.
+    if (::fchmod(to.fd(), original.st_mode & 07777) != 0)
+        throwLastError("скопировать файл", to.path());
+    const std::array<struct timespec, 2> times{original.st_atim, original.st_mtim};
+    if (::futimens(to.fd(), times.data()) != 0)
+        throwLastError("скопировать файл", to.path());
+#endif
+}
+
+// The platform copy of a regular file into a new sibling, which goes away again if the copy
+// fails half way.
+void copyFile(const std::filesystem::path& source, CreatedFile& to) {
+    UniqueFd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!from)
+        throwLastError("скопировать файл", source);
+    struct stat original {};
+    if (::fstat(from.get(), &original) != 0)
+        throwLastError("скопировать файл", source);
+    // Swapped for something else since it was checked.
+    if (!S_ISREG(original.st_mode))
+        throw ConfigReader::failure();
+    copyInto(from.get(), original, source, to);
+}
+
+constexpr std::size_t kReadLimit = 1'048'576;
+
+void call(const StepHook& hook, Step step) {
+    if (hook)
+        hook(step);
+}
+
+void replace(const std::filesystem::path& target, std::string_view expected,
+             std::string_view updated, const StepHook& hook) {
+    InstallerCore::noLinks(target);
+    if (InstallerCore::read(target) != expected)
+        throw ConfigReader::failure();
+    if (expected == updated)
+        return;
+    // A file the wizard could not read back must not replace one it could.
+    if (updated.size() > kReadLimit)
+        throw ConfigReader::failure();
+
+    struct stat attributes {};
+    if (::lstat(target.c_str(), &attributes) != 0)
+        throwLastError("прочитать свойства файла", target);
+    if (!S_ISREG(attributes.st_mode) || attributes.st_uid != ::getuid() ||
+        (attributes.st_mode & S_IWUSR) == 0)
+        throw ConfigReader::failure();
+    call(hook, Step::checked);
+
+    const auto stagedPath = sibling(target, "orvek-stage-");
+    const auto backupPath = sibling(target, "orvek-backup-");
+    InstallerCore::noLinks(stagedPath);
+    InstallerCore::noLinks(backupPath);
+
+    CreatedFile staged(stagedPath);
+    copyFile(target, staged);
+    call(hook, Step::staged);
+
+    if (::ftruncate(staged.fd(), 0) != 0 || ::lseek(staged.fd(), 0, SEEK_SET) != 0)
+        throwLastError("записать файл", stagedPath);
+    writeAll(staged.fd(), updated.data(), updated.size(), "записать файл", stagedPath);
+    if (::fsync(staged.fd()) != 0)
+        throwLastError("сохранить файл на диск", stagedPath);
+    staged.close("записать файл");
+    call(hook, Step::written);
+
+    InstallerCore::noLinks(target);
+    if (InstallerCore::read(target) != expected)
+        throw changed();
+    call(hook, Step::rechecked);
+
+    {
+        // Once complete, the backup stays for good: it is the user's way back.
+        CreatedFile backup(backupPath);
+        copyFile(target, backup);
+        backup.close("скопировать файл");
+        backup.keep();
+    }
+    call(hook, Step::backedUp);
+
+    if (InstallerCore::read(backupPath) != expected || InstallerCore::read(target) != expected)
+        throw ConfigReader::failure();
+    call(hook, Step::verified);
+
+    // The one replacement: atomic within the folder, so the target is never half written.
+    if (::rename(stagedPath.c_str(), target.c_str()) != 0)
+        throw ConfigReader::failure();
+    call(hook, Step::renamed);
+
+    if (InstallerCore::read(target) != updated)
+        throw ConfigReader::failure();
+}
+
+} // namespace
+
+void write(const std::filesystem::path& target, std::string_view expected,
+           std::string_view updated) {
+    replace(target, expected, updated, nullptr);
+}
+
+void writeForTesting(const std::filesystem::path& target, std::string_view expected,
+                     std::string_view updated, const StepHook& hook) {
+    replace(target, expected, updated, hook);
+}
+
+} // namespace orvek::config::PreservedConfig
