@@ -126,14 +126,19 @@ Bytes InstallerCore::read(const std::filesystem::path& path) {
 
 JsonValue InstallerCore::readObject(const std::filesystem::path& path) {
     const auto bytes = read(path);
+    const auto refuse = [&path](std::size_t offset) {
+        return JsonError("Файл «" + path.string() + "» содержит некорректный JSON (байт " +
+                             std::to_string(offset) + ").",
+                         offset);
+    };
+    // The decoder stops at a NUL byte as if the text ended there; JSON never holds one raw.
+    if (const auto nul = bytes.find('\0'); nul != Bytes::npos)
+        throw refuse(nul);
     JsonValue value;
     try {
         value = JsonValue::parse(bytes);
     } catch (const JsonValue::parse_error& error) {
-        const std::size_t offset = error.byte > 0 ? error.byte - 1 : 0;
-        throw JsonError("Файл «" + path.string() + "» содержит некорректный JSON (байт " +
-                            std::to_string(offset) + ").",
-                        offset);
+        throw refuse(error.byte > 0 ? error.byte - 1 : 0);
     }
     if (!value.is_object())
         throw InstallerFailure("Неподдерживаемый файл настроек.");

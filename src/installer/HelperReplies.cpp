@@ -42,7 +42,8 @@ std::string_view recognisedCode(std::string_view bytes) {
 } // namespace
 
 JsonValue InstallerCore::response(std::string_view bytes) {
-    if (bytes.size() > kReplyLimit)
+    // The decoder would stop at a NUL byte and ignore what follows; a reply never holds one.
+    if (bytes.size() > kReplyLimit || bytes.find('\0') != std::string_view::npos)
         return JsonValue::object();
     auto reply = JsonValue::parse(bytes, nullptr, false);
     if (!reply.is_object())

@@ -143,9 +143,14 @@ TEST_F(FilePrimitives, ReadObjectAcceptsOnlyAnObject) {
 }
 
 TEST_F(FilePrimitives, ReadObjectPassesDecoderErrorsThrough) {
-    const char* invalid[] = {"{", "{\"a\":1,}", "{\"a\":1} // note", "{\"a\":\"\xff\"}",
-                             "",  "{} x"};
-    for (const char* text : invalid) {
+    const std::string invalid[] = {"{",
+                                   "{\"a\":1,}",
+                                   "{\"a\":1} // note",
+                                   "{\"a\":\"\xff\"}",
+                                   "",
+                                   "{} x",
+                                   std::string("{\"a\":1}\0junk", 12)};
+    for (const auto& text : invalid) {
         SCOPED_TRACE(text);
         home.write("bad.json", text);
         try {

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@ constexpr const char* kConfigured =
 
 TEST(HelperReplies, ResponseNeverFails) {
     EXPECT_EQ(InstallerCore::response(R"({"ok":true})"), JsonValue({{"ok", true}}));
-    for (const char* text : {"", "not json", "[1]", "true", "{\"ok\":", "{} {}", "{\"a\":1,}"}) {
+    for (const std::string& text :
+         std::vector<std::string>{"", "not json", "[1]", "true", "{\"ok\":", "{} {}", "{\"a\":1,}",
+                                  std::string("{\"ok\":true}\0{\"ok\":false}", 27)}) {
         SCOPED_TRACE(text);
         EXPECT_EQ(InstallerCore::response(text), JsonValue::object());
     }
