@@ -529,6 +529,22 @@ TEST_F(PreservedConfigWrite, AnotherProgramsEditAfterStagingIsKept) {
     }
 }
 
+TEST_F(PreservedConfigWrite, ATargetThatVanishesIsNotBroughtBack) {
+    // The user deleted the file while the new bytes were being staged: it stays deleted.
+    for (const Step when : {Step::checked, Step::staged, Step::written}) {
+        SCOPED_TRACE(nameOf(when));
+        resetFolder();
+        writeTarget("ours");
+        expectPlatformError(ENOENT, [&] {
+            PreservedConfig::writeForTesting(target, "ours", "new", [&](Step step) {
+                if (step == when)
+                    fs::remove(target);
+            });
+        });
+        EXPECT_TRUE(namesIn(folder).empty());
+    }
+}
+
 TEST_F(PreservedConfigWrite, LaterChangesBeforeTheCommitAreRefused) {
     struct Row {
         Step step;
