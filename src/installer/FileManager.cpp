@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
+
+#include "installer/PlatformError.h"
 
 namespace orvek::installer {
 
@@ -18,6 +21,15 @@ std::filesystem::path FileManager::homeDirectoryForCurrentUser() const {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         return home;
     return "/";
+}
+
+std::optional<std::uint64_t>
+FileManager::availableCapacity(const std::filesystem::path& path) const {
+    struct statvfs volume {};
+    if (::statvfs(path.c_str(), &volume) != 0)
+        throwLastError("прочитать сведения о диске", path);
+    // Blocks available to unprivileged users, the figure the Finder shows as free.
+    return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 std::shared_ptr<const FileManager> FileManager::defaultManager() {

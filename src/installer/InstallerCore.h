@@ -97,6 +97,21 @@ public:
     /// Creates the folder and missing parents with mode 0700; an existing folder is accepted.
     static void directory(const std::filesystem::path& path);
 
+    // ---- Preflight and downloads ----
+
+    /// Refuses configuration overrides in the environment, creates `root`, needs 1.5 GB free on
+    /// its volume and OpenCode not running. Throws InstallerFailure (no code) or passes
+    /// platform and runner errors through.
+    void preflight() const;
+    /// Fails with the close-OpenCode message unless pgrep finds no process named "OpenCode".
+    void ensureClosed() const;
+    /// Returns the cached file `root`/downloads/`name` once its SHA-256 is `sha256`, fetching it
+    /// with curl when it is not cached yet; never leaves an unverified file under that name.
+    [[nodiscard]] std::filesystem::path download(const std::string& url, const std::string& sha256,
+                                                 const std::string& name) const;
+    /// SHA-256 of a file of any size, streamed in constant memory, as 64 lower-case hex digits.
+    [[nodiscard]] static std::string hashFile(const std::filesystem::path& path);
+
     // ---- Desktop defaults ----
 
     /// Seeds a fresh OpenCode desktop data folder with the service's models shown and the free
