@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
@@ -46,6 +47,11 @@ public:
     /// Blocks until the child exits. Returns its exit code, or the signal number that ended it.
     /// Throws PlatformError like `exited`.
     [[nodiscard]] int wait();
+
+    /// After `wait`: whether a signal ended the child rather than an exit.
+    [[nodiscard]] bool signaled() const noexcept {
+        return m_waitStatus && WIFSIGNALED(*m_waitStatus);
+    }
 
     /// Stops every process still in the child's group: SIGTERM, up to 0.1 s of grace (cut short
     /// once the group is empty), then SIGKILL; reaps the child before returning. Does nothing

@@ -30,6 +30,8 @@ using Environment = std::map<std::string, std::string>;
 struct ProcessResult {
     /// The exit code, or the signal number for a child ended by a signal.
     int status = 0;
+    /// True when a signal ended the child: then `status` is no exit code, even if it reads 1.
+    bool signaled = false;
     Bytes standardOutput;
     Bytes standardError;
 };

@@ -1,1 +1,56 @@
 #include "installer/InstallerCore.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+
+namespace orvek::installer {
+
+namespace {
+
+// Each of these makes OpenCode or the helper read its settings from somewhere the wizard does not
+// write, so a run under any of them would configure the wrong place.
+constexpr std::array<const char*, 5> kOverrideVariables = {"OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
+                                                           "OPENCODE_CONFIG_CONTENT",
+                                                           "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"};
+
+// Decimal bytes: the figure the user sees in Finder, not 1.5 GiB.
+constexpr std::uint64_t kRequiredFreeBytes = 1'500'000'000;
+constexpr double kPgrepTimeoutSeconds = 180;
+// pgrep's status when no process matched; every other status means running or unknown.
+constexpr int kPgrepNoMatch = 1;
+
+bool setAndNonEmpty(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
+
+} // namespace
+
+void InstallerCore::preflight() const {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); setAndNonEmpty(xdg) && xdg[0] != '/')
+        throw InstallerFailure("XDG_CONFIG_HOME должен указывать абсолютную папку.");
+    for (const char* name : kOverrideVariables) {
+        if (setAndNonEmpty(std::getenv(name)))
+            throw InstallerFailure(
+                "Обнаружены нестандартные настройки окружения. Запустите мастер без переопределения настроек OpenCode и Орвека.");
+    }
+
+    // Kept even when a later check fails; the next attempt finds it in place.
+    directory(root());
+
+    if (const auto available = fm().availableCapacity(root());
+        available && *available < kRequiredFreeBytes)
+        throw InstallerFailure("Для установки нужно не менее 1,5 ГБ свободного места.");
+
+    ensureClosed();
+}
+
+void InstallerCore::ensureClosed() const {
+    const auto result =
+        run(deployment().pgrep, {"-x", "OpenCode"}, std::nullopt, kPgrepTimeoutSeconds);
+    // A pgrep ended by signal 1 also reads as 1; only its own "no match" exit will do.
+    if (result.signaled || result.status != kPgrepNoMatch)
+        throw InstallerFailure("Закройте OpenCode и повторите действие.");
+}
+
+} // namespace orvek::installer

@@ -114,6 +114,7 @@ ProcessResult InstallerCore::run(const std::filesystem::path& executable,
         }
     }
     result.status = child.wait();
+    result.signaled = child.signaled();
     return result;
 }
 

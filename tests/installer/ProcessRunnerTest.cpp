@@ -177,18 +177,22 @@ TEST(ProcessRunnerCapture, ExitStatusIsTheCodeOrTheSignalNumber) {
         const char* name;
         Script script;
         int status;
+        bool signaled;
     };
     const std::vector<Case> cases = {
-        {"exit 0", {"exit", "0"}, 0},
-        {"exit 1", {"exit", "1"}, 1},
-        {"exit 255", {"exit", "255"}, 255},
-        {"killed", {"raise", std::to_string(SIGKILL)}, SIGKILL},
-        {"terminated", {"raise", std::to_string(SIGTERM)}, SIGTERM},
-        {"user signal", {"raise", std::to_string(SIGUSR1)}, SIGUSR1},
+        {"exit 0", {"exit", "0"}, 0, false},
+        {"exit 1", {"exit", "1"}, 1, false},
+        {"exit 255", {"exit", "255"}, 255, false},
+        {"hung up", {"raise", std::to_string(SIGHUP)}, SIGHUP, true},
+        {"killed", {"raise", std::to_string(SIGKILL)}, SIGKILL, true},
+        {"terminated", {"raise", std::to_string(SIGTERM)}, SIGTERM, true},
+        {"user signal", {"raise", std::to_string(SIGUSR1)}, SIGUSR1, true},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(runChild(row.script).status, row.status);
+        const auto result = runChild(row.script);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.signaled, row.signaled);
     }
 }
 
