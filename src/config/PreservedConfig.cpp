@@ -16,13 +16,12 @@
 #include <sys/xattr.h>
 #endif
 
-#include <openssl/rand.h>
-
 #include "config/ConfigReader.h"
 #include "installer/InstallerCore.h"
 #include "installer/InstallerFailure.h"
 #include "installer/PlatformError.h"
 #include "installer/UniqueFd.h"
+#include "installer/Uuid.h"
 
 namespace orvek::config::PreservedConfig {
 
@@ -38,27 +37,8 @@ InstallerFailure changed() {
     return InstallerFailure("Настройки изменились во время проверки.", "CONFIGURATION_CHANGED");
 }
 
-// A version-4 UUID in the upper-case 8-4-4-4-12 form the sibling names carry.
-std::string freshUuid() {
-    std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
-        throw PlatformError(EAGAIN, "получить случайные числа", {});
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(36);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10)
-            text += '-';
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
 std::filesystem::path sibling(const std::filesystem::path& target, const char* infix) {
-    return target.parent_path() / (target.filename().string() + "." + infix + freshUuid());
+    return target.parent_path() / (target.filename().string() + "." + infix + installer::newUuid());
 }
 
 // A file this call created. Unless kept, it is removed when the owner goes away, but only while

@@ -1,1 +1,352 @@
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "TempHome.h"
+#include "installer/InstallerCore.h"
+#include "installer/PlatformError.h"
+
+namespace orvek::installer {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kInvalid = "Неверные сведения о загрузке.";
+constexpr const char* kDamaged =
+    "Сохранённая загрузка повреждена. Удалите её из кэша мастера и повторите.";
+constexpr const char* kNoDownload = "Не удалось скачать компонент. Проверьте интернет и повторите.";
+constexpr const char* kChecksum = "Контрольная сумма загрузки не совпала.";
+constexpr const char* kLinkMessage =
+    "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
+
+constexpr const char* kUrl = "https://downloads.example.com/OpenCode-2.1.4-arm64.dmg";
+constexpr const char* kName = "OpenCode-2.1.4-arm64.dmg";
+
+std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+template <typename Body> void expectFailure(const std::string& message, Body body) {
+    try {
+        body();
+        ADD_FAILURE() << "expected: " << message;
+    } catch (const InstallerFailure& failure) {
+        EXPECT_EQ(failure.message(), message);
+        EXPECT_FALSE(failure.code().has_value());
+    }
+}
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A curl stand-in: records every argument, one a line, then does what the test asks with
+// $out, the path given after --output.
+class Download : public ::testing::Test {
+protected:
+    Download() : m_payload(pseudoRandomBytes(200'000, 7)) {
+        home.write("fixture/payload", m_payload);
+    }
+
+    [[nodiscard]] InstallerCore core() const {
+        Deployment deployment;
+        deployment.curl = home / "bin/curl";
+        return InstallerCore(home / "resources", home.path(), home / ".config", deployment);
+    }
+    [[nodiscard]] fs::path downloads() const { return core().root() / "downloads"; }
+    [[nodiscard]] fs::path target() const { return downloads() / kName; }
+    [[nodiscard]] std::string payloadHash() const { return InstallerCore::hash(m_payload); }
+    [[nodiscard]] const std::string& payload() const { return m_payload; }
+
+    void standIn(const std::string& action) const {
+        (void)home.script("bin/curl", "out=''\nprev=''\nfor a in \"$@\"; do\n"
+                                      "  printf '%s\\n' \"$a\" >> '" +
+                                          (home / "curl-args").string() +
+                                          "'\n"
+                                          "  if [ \"$prev\" = --output ]; then out=$a; fi\n"
+                                          "  prev=$a\ndone\n" +
+                                          action);
+    }
+    void servePayload() const {
+        standIn("cat '" + (home / "fixture/payload").string() + "' > \"$out\"");
+    }
+
+    [[nodiscard]] bool curlRan() const { return fs::exists(home / "curl-args"); }
+    [[nodiscard]] std::vector<std::string> curlArguments() const {
+        std::vector<std::string> lines;
+        std::istringstream text(test::slurp(home / "curl-args"));
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    test::TempHome home;
+
+private:
+    std::string m_payload;
+};
+
+TEST_F(Download, RefusesInvalidDetailsBeforeRunningOrCreatingAnything) {
+    const std::string good = payloadHash();
+    struct Row {
+        const char* name;
+        std::string url;
+        std::string sha256;
+        std::string file;
+    };
+    std::string upper = good;
+    for (auto& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const Row rows[] = {
+        {"plain http", "http://downloads.example.com/a.dmg", good, kName},
+        {"upper-case scheme", "HTTPS://downloads.example.com/a.dmg", good, kName},
+        {"no address", "", good, kName},
+        {"upper-case hash", kUrl, upper, kName},
+        {"63 digits", kUrl, good.substr(1), kName},
+        {"65 digits", kUrl, good + "0", kName},
+        {"not hexadecimal", kUrl, good.substr(1) + "g", kName},
+        {"name with a slash", kUrl, good, "../OpenCode.dmg"},
+        {"name with a trailing slash", kUrl, good, "OpenCode.dmg/"},
+        {"empty name", kUrl, good, ""},
+        {"dot", kUrl, good, "."},
+        {"dot dot", kUrl, good, ".."},
+        {"name with a NUL", kUrl, good, std::string("a\0b", 3)},
+    };
+    servePayload();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        expectFailure(kInvalid, [&] { (void)core().download(row.url, row.sha256, row.file); });
+        EXPECT_FALSE(curlRan());
+        EXPECT_FALSE(fs::exists(home / "Library"));
+    }
+}
+
+TEST_F(Download, RunsCurlWithExactlyTheseArguments) {
+    servePayload();
+    (void)core().download(kUrl, payloadHash(), kName);
+
+    const auto recorded = curlArguments();
+    ASSERT_EQ(recorded.size(), 15U);
+    const fs::path output = recorded[13];
+    EXPECT_EQ(output.parent_path(), downloads());
+    EXPECT_TRUE(std::regex_match(
+        output.filename().string(),
+        std::regex(
+            "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.download")))
+        << output;
+    const std::vector<std::string> expected = {"--fail",
+                                               "--location",
+                                               "--proto",
+                                               "=https",
+                                               "--proto-redir",
+                                               "=https",
+                                               "--connect-timeout",
+                                               "30",
+                                               "--max-time",
+                                               "1800",
+                                               "--retry",
+                                               "2",
+                                               "--output",
+                                               output.string(),
+                                               kUrl};
+    EXPECT_EQ(recorded, expected);
+}
+
+TEST_F(Download, StoresTheVerifiedFileUnderItsName) {
+    servePayload();
+    const auto result = core().download(kUrl, payloadHash(), kName);
+    EXPECT_EQ(result, target());
+    EXPECT_EQ(test::slurp(result), payload());
+    EXPECT_EQ(entries(downloads()), std::vector<std::string>{kName});
+}
+
+TEST_F(Download, ReturnsTheCachedFileWithoutRunningCurl) {
+    servePayload();
+    (void)core().download(kUrl, payloadHash(), kName);
+    fs::remove(home / "curl-args");
+    // A second run must not need the network at all.
+    standIn("exit 6");
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        EXPECT_EQ(core().download(kUrl, payloadHash(), kName), target());
+        EXPECT_FALSE(curlRan());
+        EXPECT_EQ(test::slurp(target()), payload());
+    }
+}
+
+TEST_F(Download, ReportsADamagedCacheOnEveryRetryAndKeepsIt) {
+    servePayload();
+    std::string damaged = payload();
+    damaged[damaged.size() / 2] ^= 0x01;
+    home.write(target().lexically_relative(home.path()), damaged);
+
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        expectFailure(kDamaged, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_FALSE(curlRan());
+        EXPECT_EQ(test::slurp(target()), damaged);
+        EXPECT_EQ(entries(downloads()), std::vector<std::string>{kName});
+    }
+}
+
+TEST_F(Download, FailedTransfersLeaveNothingBehind) {
+    const std::string payloadPath = (home / "fixture/payload").string();
+    struct Row {
+        const char* name;
+        std::string action;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"curl fails at once", "exit 22", kNoDownload},
+        {"curl fails after part of the file",
+         "head -c 1000 '" + payloadPath + "' > \"$out\"\nexit 22", kNoDownload},
+        {"killed by a signal", "head -c 1000 '" + payloadPath + "' > \"$out\"\nkill -9 $$",
+         kNoDownload},
+        {"different bytes", "printf 'not the payload' > \"$out\"", kChecksum},
+        {"truncated", "head -c 199999 '" + payloadPath + "' > \"$out\"", kChecksum},
+        {"payload with one byte more", "cat '" + payloadPath + "' > \"$out\"\nprintf x >> \"$out\"",
+         kChecksum},
+        {"nothing written", "exit 0", kChecksum},
+        {"a pipe instead of a file", "mkfifo \"$out\"", kChecksum},
+        {"a folder instead of a file", "mkdir \"$out\"", kChecksum},
+        {"a link to the payload", "ln -s '" + payloadPath + "' \"$out\"", kLinkMessage},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        standIn(row.action);
+        expectFailure(row.message, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_TRUE(curlRan());
+        EXPECT_EQ(entries(downloads()), std::vector<std::string>{});
+        fs::remove(home / "curl-args");
+    }
+}
+
+TEST_F(Download, NeverReplacesAFileThatAppearedDuringTheDownload) {
+    const std::string payloadPath = (home / "fixture/payload").string();
+    const std::string targetPath = target().string();
+    struct Row {
+        const char* name;
+        std::string action;
+    };
+    const Row rows[] = {
+        {"a file", "printf theirs > '" + targetPath + "'"},
+        {"a link", "ln -s '" + payloadPath + "' '" + targetPath + "'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        standIn(row.action + "\ncat '" + payloadPath + "' > \"$out\"");
+        if (std::string(row.name) == "a file") {
+            try {
+                (void)core().download(kUrl, payloadHash(), kName);
+                ADD_FAILURE() << "expected EEXIST";
+            } catch (const PlatformError& error) {
+                EXPECT_EQ(error.errnoValue(), EEXIST) << error.what();
+            }
+            EXPECT_EQ(test::slurp(target()), "theirs");
+        } else {
+            expectFailure(kLinkMessage, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+            EXPECT_TRUE(fs::is_symlink(target()));
+        }
+        EXPECT_EQ(entries(downloads()), std::vector<std::string>{kName});
+        fs::remove(target());
+    }
+}
+
+TEST_F(Download, RefusesLinksInTheCachePath) {
+    servePayload();
+    fs::create_directories(home / "elsewhere");
+    home.write("elsewhere/OpenCode.dmg", payload());
+    struct Row {
+        const char* name;
+        fs::path link;
+        fs::path destination;
+    };
+    const Row rows[] = {
+        {"cache folder", downloads(), home / "elsewhere"},
+        {"cached file", target(), home / "elsewhere/OpenCode.dmg"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::create_directories(row.link.parent_path());
+        fs::create_symlink(row.destination, row.link);
+        expectFailure(kLinkMessage, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_FALSE(curlRan());
+        EXPECT_EQ(entries(home / "elsewhere"), std::vector<std::string>{"OpenCode.dmg"});
+        fs::remove(row.link);
+    }
+}
+
+class HashFile : public ::testing::Test {
+protected:
+    test::TempHome home;
+};
+
+TEST_F(HashFile, KnownDigests) {
+    home.write("empty", "");
+    home.write("abc", "abc");
+    EXPECT_EQ(InstallerCore::hashFile(home / "empty"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(InstallerCore::hashFile(home / "abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST_F(HashFile, MatchesTheInMemoryHashAcrossReadBoundaries) {
+    // The file is read in chunks of this size.
+    constexpr std::size_t kChunk = 1'048'576;
+    const std::size_t sizes[] = {1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 7};
+    for (const auto size : sizes) {
+        SCOPED_TRACE(size);
+        const auto bytes = pseudoRandomBytes(size, static_cast<unsigned>(size));
+        home.write("payload", bytes);
+        EXPECT_EQ(InstallerCore::hashFile(home / "payload"), InstallerCore::hash(bytes));
+    }
+}
+
+TEST_F(HashFile, RefusesWhatIsNotAPlainFile) {
+    home.write("file", "abc");
+    fs::create_directories(home / "folder");
+    fs::create_symlink(home / "file", home / "link");
+    struct Row {
+        const char* name;
+        fs::path path;
+        int error;
+    };
+    const Row rows[] = {
+        {"missing", home / "missing", ENOENT},
+        {"folder", home / "folder", EISDIR},
+        {"link", home / "link", ELOOP},
+        {"device", "/dev/zero", EINVAL},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        try {
+            (void)InstallerCore::hashFile(row.path);
+            ADD_FAILURE() << "expected a platform error";
+        } catch (const PlatformError& error) {
+            EXPECT_EQ(error.errnoValue(), row.error) << error.what();
+            EXPECT_EQ(error.path(), row.path);
+        }
+    }
+}
+
+} // namespace
+} // namespace orvek::installer
