@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -113,6 +114,28 @@ public:
                                                  const std::string& name) const;
     /// SHA-256 of a file of any size, streamed in constant memory, as 64 lower-case hex digits.
     [[nodiscard]] static std::string hashFile(const std::filesystem::path& path);
+
+    // ---- Payload manifest, OpenCode and the helper ----
+
+    /// The release's "payloads.json" from `resources`, decoded strictly; throws InstallerFailure
+    /// "Неподдерживаемый файл настроек." for a top value that is not an object.
+    [[nodiscard]] JsonValue payloadManifest() const;
+    /// The manifest entry `key` when it is an object of strings only; absent otherwise.
+    [[nodiscard]] static std::optional<std::map<std::string, std::string>>
+    stringEntry(const JsonValue& manifest, std::string_view key);
+
+    /// Finds OpenCode 2.1.4 or installs the official build into the user's Applications folder,
+    /// prepares fresh desktop defaults, then installs the helper. Sets `installedApp`.
+    void install(const std::function<void(const std::string&)>& progress);
+    /// Refuses anything but OpenCode 2.1.4 of "ai.opencode.desktop" signed by the manifest's team.
+    void verifyApp(const std::filesystem::path& app) const;
+
+    /// Installs the pinned helper at `helper`, or verifies the one already there.
+    void installHelper() const;
+    /// Refuses a helper whose SHA-256 is not the manifest's executable hash.
+    void verifyHelper() const;
+    /// The manifest's SHA-256 of the helper executable.
+    [[nodiscard]] std::string helperBinaryHash() const;
 
     // ---- Desktop defaults ----
 
