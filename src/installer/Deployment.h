@@ -22,7 +22,8 @@ struct Deployment {
     /// SHA-256 of the helper archive the wizard accepts, 64 lower-case hex digits.
     std::string helperArchiveHash =
         "d91b6032f654ee4c7f276d725a8dfd2d2ce823dc16a65baf5a3143c11d901f86";
-    /// A CA bundle trusted in addition to the system's; only test deployments set it.
+    /// A CA bundle trusted in addition to the system's; only test deployments set it. It reaches
+    /// curl as CURL_CA_BUNDLE added to the inherited environment; unset, curl inherits it as is.
     std::optional<std::filesystem::path> extraTrustedCa;
 
     [[nodiscard]] static const Deployment& production();

@@ -1,16 +1,10 @@
 #include "installer/InstallerCore.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-// glibc before 2.28 has no wrapper for renameat2; the system call itself is older.
-#if defined(__linux__) &&                                                                          \
-    !(defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28)))
-#define ORVEK_RENAMEAT2_SYSCALL 1
-#include <linux/fs.h>
-#include <sys/syscall.h>
+#ifdef __APPLE__
+#include <crt_externs.h>
 #endif
 
 #include <algorithm>
@@ -26,9 +20,14 @@
 
 #include <openssl/evp.h>
 
+#include "installer/NoReplaceRename.h"
 #include "installer/PlatformError.h"
 #include "installer/UniqueFd.h"
 #include "installer/Uuid.h"
+
+#ifndef __APPLE__
+extern char** environ;
+#endif
 
 namespace orvek::installer {
 
@@ -67,22 +66,6 @@ bool isPresent(const std::filesystem::path& path) {
     return false;
 }
 
-// Moves without ever replacing: a file that took the name meanwhile is someone else's.
-void moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-#if defined(__APPLE__)
-    const int result = ::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL);
-#elif defined(ORVEK_RENAMEAT2_SYSCALL)
-    const int result = static_cast<int>(
-        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
-#elif defined(__linux__)
-    const int result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
-#else
-#error "No atomic rename without replacement on this platform"
-#endif
-    if (result != 0)
-        throwLastError("переместить файл", to);
-}
-
 // The unfinished download: whatever curl left under this name (a file, or an empty folder from
 // a misbehaving curl) goes when the call ends; after the move the name leads nowhere.
 class TemporaryDownload {
@@ -100,6 +83,28 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Absent in production, so curl inherits the environment untouched; a test deployment's extra
+// authority reaches curl as CURL_CA_BUNDLE on top of everything inherited.
+std::optional<Environment> curlEnvironment(const Deployment& deployment) {
+    if (!deployment.extraTrustedCa)
+        return std::nullopt;
+#ifdef __APPLE__
+    char** inherited = *_NSGetEnviron();
+#else
+    char** inherited = environ;
+#endif
+    Environment environment;
+    for (char** entry = inherited; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const auto separator = text.find('=');
+        // emplace keeps the first of duplicate names, the one getenv would have returned.
+        if (separator != std::string_view::npos)
+            environment.emplace(text.substr(0, separator), text.substr(separator + 1));
+    }
+    environment.insert_or_assign("CURL_CA_BUNDLE", deployment.extraTrustedCa->string());
+    return environment;
+}
 
 } // namespace
 
@@ -137,7 +142,8 @@ std::filesystem::path InstallerCore::download(const std::string& url, const std:
                                                 "--output",
                                                 temporary.path().string(),
                                                 url};
-    if (run(deployment().curl, arguments, std::nullopt, kCurlTimeoutSeconds).status != 0)
+    if (run(deployment().curl, arguments, curlEnvironment(deployment()), kCurlTimeoutSeconds)
+            .status != 0)
         throw InstallerFailure(kDownloadMessage);
 
     // curl may leave nothing (an empty reply) or something other than a file; neither is the

@@ -1,15 +1,156 @@
 #include "installer/InstallerCore.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "config/ConfigReader.h"
+#include "installer/NoReplaceRename.h"
+#include "installer/PlatformError.h"
+#include "installer/Uuid.h"
+
 namespace orvek::installer {
 
+namespace {
+
+constexpr const char* kMissingMessage = "Отсутствует компонент подключения.";
+constexpr const char* kDamagedMessage = "Архив подключения повреждён.";
+constexpr const char* kContentMessage = "Неподдерживаемое содержимое архива подключения.";
+constexpr const char* kUnpackMessage = "Не удалось распаковать подключение.";
+constexpr const char* kChecksumMessage = "Контрольная сумма подключения не совпала.";
+constexpr const char* kChangedMessage = "Компонент подключения изменён. Повторите установку.";
+constexpr const char* kNoBinaryHashMessage =
+    "Отсутствует проверенная контрольная сумма подключения.";
+
+constexpr std::string_view kEntryKey = "cli-arm64";
+constexpr const char* kArchiveName = "orvek-0.1.10-arm64.tar.gz";
+constexpr double kTarTimeoutSeconds = 180;
+
+bool validHash(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+bool failed(const ProcessResult& result) {
+    return result.signaled || result.status != 0;
+}
+
+// Only one plain file may come out of the archive; anything else could land outside the
+// staging folder or bring more than the pinned executable.
+bool singleExecutableListing(std::string_view listing) {
+    std::vector<std::string_view> lines;
+    while (!listing.empty()) {
+        const auto end = listing.find('\n');
+        const auto line = listing.substr(0, end);
+        if (!line.empty())
+            lines.push_back(line);
+        if (end == std::string_view::npos)
+            break;
+        listing.remove_prefix(end + 1);
+    }
+    return lines.size() == 1 && (lines.front() == "orvek" || lines.front() == "./orvek");
+}
+
+// The staging folder and everything tar put into it go on every exit; the verified helper
+// has left it by a rename before then.
+class StagingFolder {
+public:
+    explicit StagingFolder(std::filesystem::path path) : m_path(std::move(path)) {}
+    ~StagingFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+} // namespace
+
 void InstallerCore::installHelper() const {
-    throw InstallerFailure("Отсутствует компонент подключения.");
+    const auto target = helper();
+    noLinks(target);
+    struct stat present {};
+    if (::lstat(target.c_str(), &present) == 0) {
+        verifyHelper();
+        return;
+    }
+    if (errno != ENOENT)
+        throwLastError("прочитать файл", target);
+
+    const auto manifest = payloadManifest();
+    const auto entry = stringEntry(manifest, kEntryKey);
+    if (!entry)
+        throw InstallerFailure(kMissingMessage);
+    const auto url = entry->find("url");
+    const auto sha256 = entry->find("sha256");
+    // The archive hash is fixed by the program, so a manifest cannot swap in another build.
+    if (url == entry->end() || sha256 == entry->end() ||
+        sha256->second != deployment().helperArchiveHash)
+        throw InstallerFailure(kMissingMessage);
+
+    const auto archive = download(url->second, sha256->second, kArchiveName);
+
+    const auto listing =
+        run(deployment().tar, {"-tzf", archive.string()}, std::nullopt, kTarTimeoutSeconds);
+    if (failed(listing) || config::ConfigReader::invalidUtf8(listing.standardOutput))
+        throw InstallerFailure(kDamagedMessage);
+    if (!singleExecutableListing(listing.standardOutput))
+        throw InstallerFailure(kContentMessage);
+
+    // Guarded before it exists: the name is new, so whatever appears under it is ours to remove.
+    const StagingFolder staging(root() / ("helper-stage-" + newUuid()));
+    directory(staging.path());
+    const auto extraction =
+        run(deployment().tar, {"-xzf", archive.string(), "-C", staging.path().string()},
+            std::nullopt, kTarTimeoutSeconds);
+    if (failed(extraction))
+        throw InstallerFailure(kUnpackMessage);
+
+    // A listing does not show an entry's type: a link or a folder named "orvek" passes it.
+    const auto staged = staging.path() / "orvek";
+    noLinks(staging.path());
+    struct stat attributes {};
+    if (::lstat(staged.c_str(), &attributes) != 0)
+        throwLastError("прочитать файл", staged);
+    if (!S_ISREG(attributes.st_mode))
+        throw InstallerFailure(kContentMessage);
+    noLinks(staged);
+    if (hashFile(staged) != helperBinaryHash())
+        throw InstallerFailure(kChecksumMessage);
+    if (::chmod(staged.c_str(), 0700) != 0)
+        throwLastError("изменить права файла", staged);
+
+    directory(target.parent_path());
+    noLinks(target);
+    moveWithoutReplacing(staged, target);
 }
+
 void InstallerCore::verifyHelper() const {
-    throw InstallerFailure("Отсутствует компонент подключения.");
+    const auto target = helper();
+    noLinks(target);
+    if (hashFile(target) != helperBinaryHash())
+        throw InstallerFailure(kChangedMessage);
 }
+
 std::string InstallerCore::helperBinaryHash() const {
-    throw InstallerFailure("Отсутствует компонент подключения.");
+    const auto entry = stringEntry(payloadManifest(), kEntryKey);
+    if (!entry)
+        throw InstallerFailure(kNoBinaryHashMessage);
+    const auto binary = entry->find("binarySha256");
+    if (binary == entry->end() || !validHash(binary->second))
+        throw InstallerFailure(kNoBinaryHashMessage);
+    return binary->second;
 }
 
 } // namespace orvek::installer
