@@ -1,0 +1,140 @@
+#include "SandboxServer.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <httplib.h>
+
+namespace orvek::sandbox {
+
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+// Waiting for the accept loop to begin before stopping it: 10 ms steps, 10 s at most.
+constexpr int kStartPolls = 1000;
+constexpr auto kStartPoll = std::chrono::milliseconds(10);
+
+// The open file behind one response, kept alive by the content provider that reads it.
+struct FileReader {
+    std::ifstream in;
+    std::vector<char> buffer;
+};
+
+} // namespace
+
+SandboxServer::SandboxServer(const CertificateFiles& files)
+    : SandboxServer(std::make_unique<httplib::SSLServer>(files.serverCertificate.c_str(),
+                                                         files.serverKey.c_str()),
+                    "https") {}
+
+std::unique_ptr<SandboxServer> SandboxServer::plainHttpForTesting() {
+    return std::unique_ptr<SandboxServer>(
+        new SandboxServer(std::make_unique<httplib::Server>(), "http"));
+}
+
+SandboxServer::SandboxServer(std::unique_ptr<httplib::Server> server, std::string scheme)
+    : m_server(std::move(server)), m_scheme(std::move(scheme)) {
+    if (!m_server->is_valid())
+        throw std::runtime_error("sandbox server: the certificate or key cannot be used");
+    m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        answer(request, response);
+    });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        throw std::runtime_error("sandbox server: no port on 127.0.0.1");
+    // The socket listens from here on, so clients may connect before the loop below starts.
+    m_thread = std::thread([this] {
+        // A client that hangs up mid-reply must cost a failed write, not the whole process; the
+        // connection threads are started from this one and inherit the mask.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        m_server->listen_after_bind();
+        m_listenReturned = true;
+    });
+}
+
+SandboxServer::~SandboxServer() {
+    // stop() does nothing before the accept loop has begun, and the loop would then run forever.
+    for (int poll = 0; poll < kStartPolls && !m_server->is_running() && !m_listenReturned; ++poll)
+        std::this_thread::sleep_for(kStartPoll);
+    m_server->stop();
+    m_thread.join();
+}
+
+std::string SandboxServer::baseUrl() const {
+    return m_scheme + "://127.0.0.1:" + std::to_string(m_port);
+}
+
+void SandboxServer::serveFile(const std::string& path, const std::filesystem::path& localPath) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path, ServeFile{localPath});
+}
+
+void SandboxServer::redirect(const std::string& from, const std::string& to) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(from, Redirect{to});
+}
+
+void SandboxServer::fail(const std::string& path, int status) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path, Fail{status});
+}
+
+int SandboxServer::requestCount(const std::string& path) const {
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_requests.find(path);
+    return found == m_requests.end() ? 0 : found->second;
+}
+
+void SandboxServer::answer(const httplib::Request& request, httplib::Response& response) {
+    Route route = Fail{404};
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_requests[request.path];
+        if (const auto found = m_routes.find(request.path); found != m_routes.end())
+            route = found->second;
+    }
+    if (const auto* failure = std::get_if<Fail>(&route)) {
+        response.status = failure->status;
+        return;
+    }
+    if (const auto* redirect = std::get_if<Redirect>(&route)) {
+        response.set_redirect(redirect->location, 302);
+        return;
+    }
+
+    const auto& localPath = std::get<ServeFile>(route).localPath;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(localPath, error);
+    auto reader = std::make_shared<FileReader>();
+    reader->in.open(localPath, std::ios::binary);
+    if (error || !reader->in) {
+        response.status = 404;
+        return;
+    }
+    response.set_content_provider(
+        static_cast<std::size_t>(size), "application/octet-stream",
+        [reader](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            reader->buffer.resize(std::min(length, kChunk));
+            reader->in.clear();
+            reader->in.seekg(static_cast<std::streamoff>(offset));
+            reader->in.read(reader->buffer.data(),
+                            static_cast<std::streamsize>(reader->buffer.size()));
+            const auto count = reader->in.gcount();
+            // A file that shrank since its size was taken ends the reply early.
+            if (count <= 0)
+                return false;
+            return sink.write(reader->buffer.data(), static_cast<std::size_t>(count));
+        });
+}
+
+} // namespace orvek::sandbox

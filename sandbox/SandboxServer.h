@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "TestCertificateAuthority.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+namespace orvek::sandbox {
+
+/// A web server on 127.0.0.1 at a free port, answering GET requests from a table of paths on
+/// its own thread until it is destroyed. Never part of the shipped application.
+class SandboxServer {
+public:
+    /// HTTPS with the given server certificate; throws std::runtime_error when the certificate
+    /// cannot be loaded or no port can be bound.
+    explicit SandboxServer(const CertificateFiles& files);
+    /// Plain HTTP, for checking that a client refuses to go there; throws as above.
+    [[nodiscard]] static std::unique_ptr<SandboxServer> plainHttpForTesting();
+    /// Stops listening and joins the server thread.
+    ~SandboxServer();
+    SandboxServer(const SandboxServer&) = delete;
+    SandboxServer& operator=(const SandboxServer&) = delete;
+
+    /// "https://127.0.0.1:PORT" (or "http://" for the plain server), without a trailing slash.
+    [[nodiscard]] std::string baseUrl() const;
+    [[nodiscard]] int port() const noexcept { return m_port; }
+
+    // For each path the latest of these three registrations wins; other paths answer 404.
+
+    /// Answers with the file's bytes, read from disk in chunks when the request comes.
+    void serveFile(const std::string& path, const std::filesystem::path& localPath);
+    /// Answers 302 Found with `to` (an absolute address or a path) as the Location.
+    void redirect(const std::string& from, const std::string& to);
+    /// Answers with this status and an empty body.
+    void fail(const std::string& path, int status);
+
+    /// How many requests for this path have arrived so far, whatever they were answered with.
+    [[nodiscard]] int requestCount(const std::string& path) const;
+
+private:
+    struct ServeFile {
+        std::filesystem::path localPath;
+    };
+    struct Redirect {
+        std::string location;
+    };
+    struct Fail {
+        int status = 404;
+    };
+    using Route = std::variant<ServeFile, Redirect, Fail>;
+
+    SandboxServer(std::unique_ptr<httplib::Server> server, std::string scheme);
+    void answer(const httplib::Request& request, httplib::Response& response);
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::string m_scheme;
+    int m_port = -1;
+    mutable std::mutex m_mutex;
+    std::map<std::string, Route> m_routes;
+    std::map<std::string, int> m_requests;
+    std::atomic<bool> m_listenReturned{false};
+    std::thread m_thread;
+};
+
+} // namespace orvek::sandbox
