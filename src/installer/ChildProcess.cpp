@@ -5,9 +5,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#ifdef __APPLE__
-#include <crt_externs.h>
-#endif
 
 #include <cerrno>
 #include <chrono>
@@ -15,10 +12,7 @@
 #include <utility>
 
 #include "installer/PlatformError.h"
-
-#ifndef __APPLE__
-extern char** environ;
-#endif
+#include "installer/ProcessEnvironment.h"
 
 namespace orvek::installer {
 
@@ -28,15 +22,6 @@ constexpr const char* kLaunchOperation = "запустить программу"
 constexpr const char* kPipeOperation = "создать канал для вывода программы";
 constexpr const char* kWaitOperation = "дождаться завершения программы";
 constexpr auto kStopGrace = std::chrono::milliseconds(100);
-
-char** inheritedEnvironment() {
-#ifdef __APPLE__
-    // `environ` is not reliably visible to code linked into a shared object on macOS.
-    return *_NSGetEnviron();
-#else
-    return environ;
-#endif
-}
 
 struct Pipe {
     UniqueFd readEnd;
@@ -177,9 +162,8 @@ ChildProcess::start(const std::filesystem::path& executable,
     }
 
     pid_t pid = -1;
-    const int spawnError =
-        posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(), argv.data(),
-                    environment ? envp.data() : inheritedEnvironment());
+    const int spawnError = posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(),
+                                       argv.data(), environment ? envp.data() : environmentBlock());
     if (spawnError != 0)
         throw PlatformError(spawnError, kLaunchOperation, executable);
     // The write ends now belong to the child alone; ours close here so that end-of-stream arrives

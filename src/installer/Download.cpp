@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __APPLE__
-#include <crt_externs.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -22,12 +19,9 @@
 
 #include "installer/NoReplaceRename.h"
 #include "installer/PlatformError.h"
+#include "installer/ProcessEnvironment.h"
 #include "installer/UniqueFd.h"
 #include "installer/Uuid.h"
-
-#ifndef __APPLE__
-extern char** environ;
-#endif
 
 namespace orvek::installer {
 
@@ -89,19 +83,7 @@ private:
 std::optional<Environment> curlEnvironment(const Deployment& deployment) {
     if (!deployment.extraTrustedCa)
         return std::nullopt;
-#ifdef __APPLE__
-    char** inherited = *_NSGetEnviron();
-#else
-    char** inherited = environ;
-#endif
-    Environment environment;
-    for (char** entry = inherited; entry != nullptr && *entry != nullptr; ++entry) {
-        const std::string_view text(*entry);
-        const auto separator = text.find('=');
-        // emplace keeps the first of duplicate names, the one getenv would have returned.
-        if (separator != std::string_view::npos)
-            environment.emplace(text.substr(0, separator), text.substr(separator + 1));
-    }
+    auto environment = currentEnvironment();
     environment.insert_or_assign("CURL_CA_BUNDLE", deployment.extraTrustedCa->string());
     return environment;
 }
