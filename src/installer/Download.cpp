@@ -17,9 +17,11 @@
 
 #include <openssl/evp.h>
 
+#include "installer/HexDigest.h"
 #include "installer/NoReplaceRename.h"
 #include "installer/PlatformError.h"
 #include "installer/ProcessEnvironment.h"
+#include "installer/ScopedRemoval.h"
 #include "installer/UniqueFd.h"
 #include "installer/Uuid.h"
 
@@ -60,24 +62,6 @@ bool isPresent(const std::filesystem::path& path) {
     return false;
 }
 
-// The unfinished download: whatever curl left under this name (a file, or an empty folder from
-// a misbehaving curl) goes when the call ends; after the move the name leads nowhere.
-class TemporaryDownload {
-public:
-    explicit TemporaryDownload(std::filesystem::path path) : m_path(std::move(path)) {}
-    ~TemporaryDownload() {
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    TemporaryDownload(const TemporaryDownload&) = delete;
-    TemporaryDownload& operator=(const TemporaryDownload&) = delete;
-
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 // Absent in production, so curl inherits the environment untouched; a test deployment's extra
 // authority reaches curl as CURL_CA_BUNDLE on top of everything inherited.
 std::optional<Environment> curlEnvironment(const Deployment& deployment) {
@@ -108,7 +92,7 @@ std::filesystem::path InstallerCore::download(const std::string& url, const std:
         return target;
     }
 
-    const TemporaryDownload temporary(folder / (newUuid() + ".download"));
+    const ScopedRemoval temporary(folder / (newUuid() + ".download"));
     const std::vector<std::string> arguments = {"--fail",
                                                 "--location",
                                                 "--proto",
@@ -185,14 +169,7 @@ std::string InstallerCore::hashFile(const std::filesystem::path& path) {
     if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1)
         throw std::bad_alloc();
 
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
+    return hexDigest(digest.data(), length);
 }
 
 } // namespace orvek::installer

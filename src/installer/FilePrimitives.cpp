@@ -6,6 +6,7 @@
 
 #include <openssl/evp.h>
 
+#include "installer/HexDigest.h"
 #include "installer/InstallerCore.h"
 #include "installer/JsonError.h"
 #include "installer/PlatformError.h"
@@ -57,14 +58,7 @@ std::string InstallerCore::hash(std::string_view bytes) {
     unsigned int length = 0;
     if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1)
         throw std::bad_alloc();
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
+    return hexDigest(digest.data(), length);
 }
 
 void InstallerCore::noLinks(const std::filesystem::path& path) {

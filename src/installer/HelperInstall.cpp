@@ -1,4 +1,5 @@
 #include "installer/InstallerCore.h"
+#include "installer/ScopedRemoval.h"
 
 #include <sys/stat.h>
 
@@ -57,24 +58,6 @@ bool singleExecutableListing(std::string_view listing) {
     return lines.size() == 1 && (lines.front() == "orvek" || lines.front() == "./orvek");
 }
 
-// The staging folder and everything tar put into it go on every exit; the verified helper
-// has left it by a rename before then.
-class StagingFolder {
-public:
-    explicit StagingFolder(std::filesystem::path path) : m_path(std::move(path)) {}
-    ~StagingFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    StagingFolder(const StagingFolder&) = delete;
-    StagingFolder& operator=(const StagingFolder&) = delete;
-
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 } // namespace
 
 void InstallerCore::installHelper() const {
@@ -109,7 +92,7 @@ void InstallerCore::installHelper() const {
         throw InstallerFailure(kContentMessage);
 
     // Guarded before it exists: the name is new, so whatever appears under it is ours to remove.
-    const StagingFolder staging(root() / ("helper-stage-" + newUuid()));
+    const ScopedRemoval staging(root() / ("helper-stage-" + newUuid()));
     directory(staging.path());
     const auto extraction =
         run(deployment().tar, {"-xzf", archive.string(), "-C", staging.path().string()},

@@ -1,4 +1,5 @@
 #include "installer/InstallerCore.h"
+#include "installer/ScopedRemoval.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,23 +128,6 @@ private:
     std::filesystem::path m_mountPoint;
 };
 
-// The copy under its temporary name; after the move into place the name leads nowhere.
-class TemporaryCopy {
-public:
-    explicit TemporaryCopy(std::filesystem::path path) : m_path(std::move(path)) {}
-    ~TemporaryCopy() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TemporaryCopy(const TemporaryCopy&) = delete;
-    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
-
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 // Downloads the official image, checks the application on it and in its copy, and moves the copy
 // to `target` without ever replacing what the user put there meanwhile.
 void installOfficial(const InstallerCore& core, const std::filesystem::path& target) {
@@ -166,7 +150,7 @@ void installOfficial(const InstallerCore& core, const std::filesystem::path& tar
 
     const auto folder = target.parent_path();
     InstallerCore::directory(folder);
-    const TemporaryCopy copy(folder / (".orvek-install-" + newUuid() + ".app"));
+    const ScopedRemoval copy(folder / (".orvek-install-" + newUuid() + ".app"));
     InstallerCore::require(deployment.ditto, {mounted.string(), copy.path().string()}, kCopy,
                            kToolTimeoutSeconds);
     core.verifyApp(copy.path());
