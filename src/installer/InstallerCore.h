@@ -137,6 +137,14 @@ public:
     /// The manifest's SHA-256 of the helper executable.
     [[nodiscard]] std::string helperBinaryHash() const;
 
+    // ---- Model preset ----
+
+    /// The local MCP server entry OpenCode's configuration should hold under "mcp"."orvek".
+    [[nodiscard]] JsonValue mcpConfiguration() const;
+    /// Publishes the wizard's model preset "opencode.json" beside the helper's "opencode.jsonc"
+    /// in `folder` once, with an ownership marker; later runs only re-verify it.
+    void applyPreset(const std::filesystem::path& folder) const;
+
     // ---- Desktop defaults ----
 
     /// Seeds a fresh OpenCode desktop data folder with the service's models shown and the free
