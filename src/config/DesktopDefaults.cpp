@@ -1,7 +1,7 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "installer/InstallerCore.h"
+#include "installer/PathPresence.h"
 
 namespace orvek::installer {
 
@@ -15,12 +15,6 @@ constexpr const char* kStateDiffers =
 constexpr const char* kMarkerLost =
     "Профиль OpenCode изменён. Автоматическое восстановление отключено.";
 constexpr const char* kMarkerDiffers = "Настройки моделей изменены.";
-
-// Anything at the path counts, even a dangling link: such a folder is not fresh.
-bool present(const std::filesystem::path& path) {
-    struct stat attributes {};
-    return ::lstat(path.c_str(), &attributes) == 0;
-}
 
 // OpenCode's global state with the service's models shown and the free ones hidden. The model
 // choices are stored as JSON text inside the JSON document, as OpenCode itself stores them.

@@ -1,8 +1,7 @@
-#include <sys/stat.h>
-
 #include "config/PreservedConfig.h"
 #include "installer/InstallerCore.h"
 #include "installer/NoReplaceRename.h"
+#include "installer/PathPresence.h"
 #include "installer/ScopedRemoval.h"
 #include "installer/Uuid.h"
 
@@ -18,12 +17,6 @@ constexpr const char* kMarkerChanged = "Маркер набора моделей
 constexpr const char* kChangedWhileConnecting =
     "Настройки изменились во время подключения. Повторите проверку.";
 constexpr const char* kAlreadyExists = "Файл настроек уже существует и сохранён без изменений.";
-
-// Anything under the name counts, even a dangling link: the preset must never replace it.
-bool present(const std::filesystem::path& path) {
-    struct stat attributes {};
-    return ::lstat(path.c_str(), &attributes) == 0;
-}
 
 // Keys through which the user's configuration already decides which providers are enabled;
 // a second file setting them would silently override the user's choice.

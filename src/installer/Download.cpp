@@ -1,4 +1,5 @@
 #include "installer/InstallerCore.h"
+#include "installer/PathPresence.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,15 +54,6 @@ bool validName(const std::string& name) {
            name.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
 }
 
-bool isPresent(const std::filesystem::path& path) {
-    struct stat attributes {};
-    if (::lstat(path.c_str(), &attributes) == 0)
-        return true;
-    if (errno != ENOENT)
-        throwLastError("прочитать файл", path);
-    return false;
-}
-
 // Absent in production, so curl inherits the environment untouched; a test deployment's extra
 // authority reaches curl as CURL_CA_BUNDLE on top of everything inherited.
 std::optional<Environment> curlEnvironment(const Deployment& deployment) {
@@ -86,7 +78,7 @@ std::filesystem::path InstallerCore::download(const std::string& url, const std:
 
     // A cached file was verified when it was stored; a different hash now means it changed on
     // disk, and the user decides what to do with it.
-    if (isPresent(target)) {
+    if (presentOrFail(target)) {
         if (hashFile(target) != sha256)
             throw InstallerFailure(kDamagedMessage);
         return target;

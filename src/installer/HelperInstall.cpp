@@ -1,4 +1,5 @@
 #include "installer/InstallerCore.h"
+#include "installer/PathPresence.h"
 #include "installer/ScopedRemoval.h"
 
 #include <sys/stat.h>
@@ -63,13 +64,10 @@ bool singleExecutableListing(std::string_view listing) {
 void InstallerCore::installHelper() const {
     const auto target = helper();
     noLinks(target);
-    struct stat present {};
-    if (::lstat(target.c_str(), &present) == 0) {
+    if (presentOrFail(target)) {
         verifyHelper();
         return;
     }
-    if (errno != ENOENT)
-        throwLastError("прочитать файл", target);
 
     const auto manifest = payloadManifest();
     const auto entry = stringEntry(manifest, kEntryKey);

@@ -1,7 +1,7 @@
 #include "installer/InstallerCore.h"
+#include "installer/PathPresence.h"
 #include "installer/ScopedRemoval.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,16 +80,6 @@ bool validTeam(const std::string& team) {
            });
 }
 
-// Anything at the path counts, a dangling link included.
-bool occupied(const std::filesystem::path& path) {
-    struct stat attributes {};
-    if (::lstat(path.c_str(), &attributes) == 0)
-        return true;
-    if (errno != ENOENT)
-        throwLastError("прочитать файл", path);
-    return false;
-}
-
 // The folder the image is attached at. Removed with rmdir only: if the detach failed, the image
 // is still mounted there and its content must not be walked, let alone deleted.
 class MountPoint {
@@ -156,7 +146,7 @@ void installOfficial(const InstallerCore& core, const std::filesystem::path& tar
     core.verifyApp(copy.path());
 
     InstallerCore::noLinks(target);
-    if (occupied(target))
+    if (presentOrFail(target))
         throw InstallerFailure(kAppeared);
     try {
         moveWithoutReplacing(copy.path(), target);
