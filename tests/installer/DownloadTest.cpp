@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Fixtures.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 #include "installer/PlatformError.h"
@@ -30,14 +31,6 @@ constexpr const char* kLinkMessage =
 
 constexpr const char* kUrl = "https://downloads.example.com/OpenCode-2.1.4-arm64.dmg";
 constexpr const char* kName = "OpenCode-2.1.4-arm64.dmg";
-
-std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
 
 template <typename Body> void expectFailure(const std::string& message, Body body) {
     try {
@@ -62,7 +55,7 @@ std::vector<std::string> entries(const fs::path& folder) {
 // $out, the path given after --output.
 class Download : public ::testing::Test {
 protected:
-    Download() : m_payload(pseudoRandomBytes(200'000, 7)) {
+    Download() : m_payload(test::pseudoRandomBytes(200'000, 7)) {
         home.write("fixture/payload", m_payload);
     }
 
@@ -315,7 +308,7 @@ TEST_F(HashFile, MatchesTheInMemoryHashAcrossReadBoundaries) {
     const std::size_t sizes[] = {1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 7};
     for (const auto size : sizes) {
         SCOPED_TRACE(size);
-        const auto bytes = pseudoRandomBytes(size, static_cast<unsigned>(size));
+        const auto bytes = test::pseudoRandomBytes(size, static_cast<unsigned>(size));
         home.write("payload", bytes);
         EXPECT_EQ(InstallerCore::hashFile(home / "payload"), InstallerCore::hash(bytes));
     }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Fixtures.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 #include "installer/JsonError.h"
@@ -34,14 +35,6 @@ constexpr const char* kLinkMessage =
 constexpr const char* kUrl = "https://downloads.example.com/orvek-0.1.10-arm64.tar.gz";
 constexpr const char* kArchiveName = "orvek-0.1.10-arm64.tar.gz";
 
-std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 std::string upper(std::string text) {
     for (auto& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -62,7 +55,7 @@ template <typename Body> void expectFailure(const std::string& message, Body bod
 // fixture archive and records that it ran, and the real tar unless a test puts a script there.
 class Bench {
 public:
-    Bench() : m_binary(pseudoRandomBytes(300'000, 11)) {
+    Bench() : m_binary(test::pseudoRandomBytes(300'000, 11)) {
         home.write("fixture/plain/orvek", m_binary);
     }
 
@@ -374,7 +367,7 @@ TEST(HelperInstall, RefusesAnArchiveTarCannotListAsText) {
         SCOPED_TRACE(row.name);
         Bench bench;
         if (row.tar == nullptr) {
-            bench.home.write("fixture/damaged.tgz", pseudoRandomBytes(4'096, 3));
+            bench.home.write("fixture/damaged.tgz", test::pseudoRandomBytes(4'096, 3));
             bench.offer(bench.home / "fixture/damaged.tgz");
         } else {
             bench.offer(bench.plainArchive());

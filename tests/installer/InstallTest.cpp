@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "AppFixture.h"
+#include "Fixtures.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 #include "installer/JsonError.h"
@@ -53,14 +54,6 @@ constexpr const char* kAppeared = "OpenCode уже появился в папк�
 constexpr const char* kHelperChanged = "Компонент подключения изменён. Повторите установку.";
 constexpr const char* kLink =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
-
-/// Plenty of room whatever the test machine's disk holds.
-class AmpleSpace : public FileManager {
-public:
-    [[nodiscard]] std::optional<std::uint64_t> availableCapacity(const fs::path&) const override {
-        return 1'000'000'000'000;
-    }
-};
 
 /// What the user would be shown: "passed", the failure's message, or the platform error's errno.
 template <typename Step> std::string outcomeOf(Step&& step) {
@@ -145,7 +138,7 @@ protected:
         deployment.tar = "/usr/bin/tar";
         deployment.systemApplications = temp / "Applications";
         return InstallerCore(temp / "resources", home(), home() / ".config", deployment,
-                             std::make_shared<const AmpleSpace>());
+                             std::make_shared<const test::AmpleSpace>());
     }
 
     [[nodiscard]] fs::path home() const { return temp / "Users/me"; }

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "AppFixture.h"
+#include "Fixtures.h"
 #include "SandboxServer.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
@@ -39,14 +40,6 @@ constexpr const char* kImagePath = "/downloads/OpenCode-2.1.4-arm64.dmg";
 constexpr const char* kArchivePath = "/downloads/orvek-0.1.10-arm64.tar.gz";
 const std::vector<std::string> kFreshTexts = {
     "Проверяем компьютер…", "Скачиваем официальный OpenCode…", "Подготавливаем подключение…"};
-
-// Plenty of room whatever the test machine's disk holds.
-class RoomyDisk final : public FileManager {
-public:
-    std::optional<std::uint64_t> availableCapacity(const fs::path&) const override {
-        return std::uint64_t{1} << 40;
-    }
-};
 
 // Clears the variables the wizard refuses to run under, and puts them back afterwards.
 class CleanEnvironment {
@@ -177,7 +170,7 @@ protected:
         deployment.helperArchiveHash = archiveHash;
         deployment.extraTrustedCa = work / "certificates/ca.pem";
         return InstallerCore(resources(), home.path(), home.path() / ".config", deployment,
-                             std::make_shared<RoomyDisk>());
+                             std::make_shared<test::AmpleSpace>());
     }
 
     // Runs install and returns the progress texts; a failure's message is appended last.

@@ -13,6 +13,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include "Fixtures.h"
 #include "SandboxServer.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
@@ -32,14 +33,6 @@ constexpr const char* kNoDownload = "Не удалось скачать комп
 constexpr const char* kChecksum = "Контрольная сумма загрузки не совпала.";
 constexpr const char* kPath = "/downloads/OpenCode-2.1.4-arm64.dmg";
 constexpr const char* kName = "OpenCode-2.1.4-arm64.dmg";
-
-std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
 
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
@@ -62,7 +55,7 @@ class SandboxDownload : public ::testing::Test {
 protected:
     SandboxDownload()
         : m_files(writeCertificates()), server(m_files),
-          m_payload(pseudoRandomBytes(3 * 1'048'576 + 1, 11)) {
+          m_payload(test::pseudoRandomBytes(3 * 1'048'576 + 1, 11)) {
         home.write("served/payload", m_payload);
         server.serveFile(kPath, home / "served/payload");
     }
@@ -147,7 +140,7 @@ TEST_F(SandboxDownload, ReportsEveryRefusedOrFailedTransfer) {
     server.fail("/missing", 404);
     server.serveFile("/withdrawn", home / "served/payload");
     server.fail("/withdrawn", 410);
-    home.write("served/other", pseudoRandomBytes(payload().size(), 12));
+    home.write("served/other", test::pseudoRandomBytes(payload().size(), 12));
     server.serveFile("/wrong-bytes", home / "served/other");
 
     struct Row {
