@@ -44,6 +44,15 @@ JsonValue InstallerCore::mcpConfiguration() const {
             {"timeout", 60000}};
 }
 
+Bytes InstallerCore::presetBytes(const JsonValue& freeProvider) {
+    return json(presetDocument(freeProvider));
+}
+
+JsonValue InstallerCore::presetDocument(const JsonValue& freeProvider) {
+    return {{"enabled_providers", {"orvek", "opencode-free"}},
+            {"provider", {{"opencode-free", freeProvider}}}};
+}
+
 void InstallerCore::applyPreset(const std::filesystem::path& folder) const {
     const auto helperConfiguration = folder / "opencode.jsonc";
     const auto preset = folder / "opencode.json";
@@ -53,8 +62,7 @@ void InstallerCore::applyPreset(const std::filesystem::path& folder) const {
     refuseIncompatible(readObject(helperConfiguration));
     const auto freeProvider = readObject(resources() / "free-provider.json");
     verifyHelper();
-    const auto bytes = json({{"enabled_providers", {"orvek", "opencode-free"}},
-                             {"provider", {{"opencode-free", freeProvider}}}});
+    const auto bytes = presetBytes(freeProvider);
     noLinks(preset);
     noLinks(marker);
 

@@ -25,6 +25,9 @@ struct Deployment {
     /// A CA bundle trusted in addition to the system's; only test deployments set it. It reaches
     /// curl as CURL_CA_BUNDLE added to the inherited environment; unset, curl inherits it as is.
     std::optional<std::filesystem::path> extraTrustedCa;
+    /// "HOST:PORT" where requests to the API host really go, keeping the addresses themselves
+    /// as in production (libcurl's connect-to); only the sandbox sets it.
+    std::optional<std::string> apiConnectTo;
 
     [[nodiscard]] static const Deployment& production();
 };

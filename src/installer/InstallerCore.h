@@ -144,6 +144,18 @@ public:
     /// Publishes the wizard's model preset "opencode.json" beside the helper's "opencode.jsonc"
     /// in `folder` once, with an ownership marker; later runs only re-verify it.
     void applyPreset(const std::filesystem::path& folder) const;
+    /// The preset document: the two enabled providers and the free one defined by the resource.
+    [[nodiscard]] static JsonValue presetDocument(const JsonValue& freeProvider);
+    /// `json` of `presetDocument`: the exact bytes of "opencode.json" and of its marker.
+    [[nodiscard]] static Bytes presetBytes(const JsonValue& freeProvider);
+
+    // ---- Connection ----
+
+    /// Connects the user's account through the helper: reuses a confirmed saved connection
+    /// without a new sign-in, or runs the helper's browser sign-in on a machine without
+    /// OpenCode settings and then writes the model preset. Anything unclear stops with
+    /// everything kept.
+    void connect(const std::function<void(const std::string&)>& progress);
 
     // ---- Desktop defaults ----
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "installer/InstallerFailure.h"
+#include "setup/DefaultServices.h"
 
 namespace orvek::setup {
 
@@ -42,6 +43,15 @@ struct SetupModel::Registry {
 std::shared_ptr<SetupModel> SetupModel::create(SetupServices services, Executor& mainExecutor,
                                                Executor& worker) {
     return std::make_shared<SetupModel>(PrivateTag{}, std::move(services), mainExecutor, worker);
+}
+
+std::shared_ptr<SetupModel> SetupModel::create(Workspace& workspace, Executor& mainExecutor,
+                                               Executor& worker) {
+    const auto resources = bundledResources();
+    if (!resources)
+        throw installer::InstallerFailure(kMissingResourcesText);
+    auto core = std::make_shared<installer::InstallerCore>(*resources);
+    return create(defaultServices(std::move(core), workspace), mainExecutor, worker);
 }
 
 SetupModel::SetupModel(PrivateTag, SetupServices services, Executor& mainExecutor, Executor& worker)

@@ -13,6 +13,7 @@
 #include "setup/Executor.h"
 #include "setup/SetupServices.h"
 #include "setup/SkillRole.h"
+#include "setup/Workspace.h"
 
 namespace orvek::setup {
 
@@ -49,6 +50,11 @@ public:
     /// The executors must outlive the model and every task it submits.
     [[nodiscard]] static std::shared_ptr<SetupModel>
     create(SetupServices services, Executor& mainExecutor, Executor& worker);
+    /// With the default services on one engine over the bundled resources and the user's home.
+    /// Throws InstallerFailure when the application's resources are missing; the workspace
+    /// must outlive the model.
+    [[nodiscard]] static std::shared_ptr<SetupModel>
+    create(Workspace& workspace, Executor& mainExecutor, Executor& worker);
 
     [[nodiscard]] Subscription observe(Observer observer);
 
@@ -107,6 +113,8 @@ public:
     }
 
     static constexpr const char* kCheckingText = "Проверяем компьютер…";
+    static constexpr const char* kMissingResourcesText =
+        "Не найдены файлы мастера. Переустановите приложение.";
     static constexpr const char* kConnectedText =
         "Модели: подключение проверено. MCP: отдельно в сведениях. Навыки: по вашему выбору.";
 
