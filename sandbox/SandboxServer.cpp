@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
@@ -26,6 +27,18 @@ struct FileReader {
     std::ifstream in;
     std::vector<char> buffer;
 };
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The server files the connection's addresses among the headers; the client sent none of them.
+bool isConnectionNote(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+           name == "LOCAL_PORT";
+}
 
 } // namespace
 
@@ -63,6 +76,12 @@ SandboxServer::SandboxServer(std::unique_ptr<httplib::Server> server, std::strin
 }
 
 SandboxServer::~SandboxServer() {
+    // Stalled requests hold connection threads that stop() would wait for.
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
     // stop() does nothing before the accept loop has begun, and the loop would then run forever.
     for (int poll = 0; poll < kStartPolls && !m_server->is_running() && !m_listenReturned; ++poll)
         std::this_thread::sleep_for(kStartPoll);
@@ -89,6 +108,40 @@ void SandboxServer::fail(const std::string& path, int status) {
     m_routes.insert_or_assign(path, Fail{status});
 }
 
+void SandboxServer::respond(const std::string& path, int status, std::string body,
+                            std::string contentType) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path, Respond{status, std::move(body), std::move(contentType)});
+}
+
+void SandboxServer::stall(const std::string& path) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path, Stall{});
+}
+
+std::optional<std::string> SandboxServer::lastHeader(const std::string& path,
+                                                     const std::string& name) const {
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_lastHeaders.find(path);
+    if (found == m_lastHeaders.end())
+        return std::nullopt;
+    const auto wanted = lowerCase(name);
+    for (const auto& [headerName, value] : found->second)
+        if (headerName == wanted)
+            return value;
+    return std::nullopt;
+}
+
+std::vector<std::string> SandboxServer::lastHeaderNames(const std::string& path) const {
+    const std::lock_guard lock(m_mutex);
+    std::vector<std::string> names;
+    if (const auto found = m_lastHeaders.find(path); found != m_lastHeaders.end())
+        for (const auto& header : found->second)
+            names.push_back(header.first);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 int SandboxServer::requestCount(const std::string& path) const {
     const std::lock_guard lock(m_mutex);
     const auto found = m_requests.find(path);
@@ -100,8 +153,24 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
     {
         const std::lock_guard lock(m_mutex);
         ++m_requests[request.path];
+        auto& headers = m_lastHeaders[request.path];
+        headers.clear();
+        for (const auto& [name, value] : request.headers)
+            if (!isConnectionNote(name))
+                headers.emplace_back(lowerCase(name), value);
         if (const auto found = m_routes.find(request.path); found != m_routes.end())
             route = found->second;
+    }
+    if (std::holds_alternative<Stall>(route)) {
+        std::unique_lock lock(m_mutex);
+        (void)m_stopped.wait_for(lock, kStallLimit, [this] { return m_stopping; });
+        response.status = 503;
+        return;
+    }
+    if (const auto* respond = std::get_if<Respond>(&route)) {
+        response.status = respond->status;
+        response.set_content(respond->body, respond->contentType);
+        return;
     }
     if (const auto* failure = std::get_if<Fail>(&route)) {
         response.status = failure->status;

@@ -1,13 +1,18 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "TestCertificateAuthority.h"
 
@@ -37,7 +42,7 @@ public:
     [[nodiscard]] std::string baseUrl() const;
     [[nodiscard]] int port() const noexcept { return m_port; }
 
-    // For each path the latest of these three registrations wins; other paths answer 404.
+    // For each path the latest of these registrations wins; other paths answer 404.
 
     /// Answers with the file's bytes, read from disk in chunks when the request comes.
     void serveFile(const std::string& path, const std::filesystem::path& localPath);
@@ -45,9 +50,24 @@ public:
     void redirect(const std::string& from, const std::string& to);
     /// Answers with this status and an empty body.
     void fail(const std::string& path, int status);
+    /// Answers with this status, body and content type.
+    void respond(const std::string& path, int status, std::string body,
+                 std::string contentType = "application/json");
+    /// Holds every request unanswered until the server is being destroyed or `kStallLimit`
+    /// has passed, then answers 503; for clients' time limits.
+    void stall(const std::string& path);
+
+    /// The longest a stalled request is held.
+    static constexpr auto kStallLimit = std::chrono::seconds(10);
 
     /// How many requests for this path have arrived so far, whatever they were answered with.
     [[nodiscard]] int requestCount(const std::string& path) const;
+    /// The value of the header `name` (any case) in the latest request for this path; absent
+    /// when that request had no such header or no request has arrived.
+    [[nodiscard]] std::optional<std::string> lastHeader(const std::string& path,
+                                                        const std::string& name) const;
+    /// The names of all headers of the latest request for this path, lower-case and sorted.
+    [[nodiscard]] std::vector<std::string> lastHeaderNames(const std::string& path) const;
 
 private:
     struct ServeFile {
@@ -59,7 +79,15 @@ private:
     struct Fail {
         int status = 404;
     };
-    using Route = std::variant<ServeFile, Redirect, Fail>;
+    struct Respond {
+        int status = 200;
+        std::string body;
+        std::string contentType;
+    };
+    struct Stall {};
+    using Route = std::variant<ServeFile, Redirect, Fail, Respond, Stall>;
+    // Header names lower-cased, in arrival order.
+    using Headers = std::vector<std::pair<std::string, std::string>>;
 
     SandboxServer(std::unique_ptr<httplib::Server> server, std::string scheme);
     void answer(const httplib::Request& request, httplib::Response& response);
@@ -70,6 +98,9 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, Route> m_routes;
     std::map<std::string, int> m_requests;
+    std::map<std::string, Headers> m_lastHeaders;
+    bool m_stopping = false;
+    std::condition_variable m_stopped;
     std::atomic<bool> m_listenReturned{false};
     std::thread m_thread;
 };

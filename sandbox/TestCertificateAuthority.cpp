@@ -143,7 +143,8 @@ TestCertificateAuthority::TestCertificateAuthority() {
     addExtension(m_server.get(), m_ca.get(), NID_basic_constraints, "critical,CA:FALSE");
     addExtension(m_server.get(), m_ca.get(), NID_key_usage, "critical,digitalSignature");
     addExtension(m_server.get(), m_ca.get(), NID_ext_key_usage, "serverAuth");
-    addExtension(m_server.get(), m_ca.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+    addExtension(m_server.get(), m_ca.get(), NID_subject_alt_name,
+                 "DNS:localhost,DNS:api.orvek.test,IP:127.0.0.1");
     addExtension(m_server.get(), m_ca.get(), NID_subject_key_identifier, "hash");
     addExtension(m_server.get(), m_ca.get(), NID_authority_key_identifier, "keyid:always");
     check(X509_sign(m_server.get(), m_caKey.get(), EVP_sha256()), "signing the server");

@@ -17,7 +17,8 @@ struct CertificateFiles {
 };
 
 /// A throwaway certificate authority, made in memory for one test or sandbox run, and a server
-/// certificate it signed for "localhost" and 127.0.0.1. Both are valid for one day from now.
+/// certificate it signed for "localhost", the sandbox's API host "api.orvek.test" and 127.0.0.1.
+/// Both are valid for one day from now.
 class TestCertificateAuthority {
 public:
     /// Throws std::runtime_error naming the OpenSSL step that failed.
