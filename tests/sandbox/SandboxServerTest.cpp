@@ -1,11 +1,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -219,7 +221,8 @@ TEST(TestCertificateAuthority, WritesOwnerOnlyFilesForAServerOnLoopback) {
         const char* name;
         bool matches;
     };
-    for (const Row& row : {Row{"localhost", true}, Row{"example.com", false}}) {
+    for (const Row& row :
+         {Row{"localhost", true}, Row{"api.orvek.test", true}, Row{"example.com", false}}) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(X509_check_host(server.get(), row.name, 0, 0, nullptr) == 1, row.matches);
     }
@@ -239,6 +242,103 @@ TEST(TestCertificateAuthority, NeverReplacesExistingFiles) {
 TEST(TestCertificateAuthority, MakesADifferentAuthorityEachTime) {
     EXPECT_NE(TestCertificateAuthority().caCertificatePem(),
               TestCertificateAuthority().caCertificatePem());
+}
+
+// The real curl asking for the sandbox's API host, routed to the loopback server.
+class SandboxServerRoutes : public ::testing::Test {
+protected:
+    SandboxServerRoutes()
+        : m_files(writeCertificates()), server(std::make_unique<SandboxServer>(m_files)) {}
+
+    void SetUp() override { ASSERT_TRUE(fs::exists(kCurl)); }
+
+    // Body, then a line with the status and the content type.
+    [[nodiscard]] installer::ProcessResult get(const std::string& path,
+                                               const std::vector<std::string>& extra = {},
+                                               double seconds = 20) const {
+        std::vector<std::string> arguments = {"-sS",
+                                              "--cacert",
+                                              m_files.caCertificate.string(),
+                                              "--connect-to",
+                                              "::127.0.0.1:" + std::to_string(server->port()),
+                                              "-w",
+                                              "\\n%{http_code} %{content_type}",
+                                              "--max-time",
+                                              std::to_string(seconds)};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(std::string("https://api.orvek.test") + path);
+        return InstallerCore::run(kCurl, arguments, std::nullopt, seconds + 10);
+    }
+
+    test::TempHome home;
+
+private:
+    CertificateFiles writeCertificates() const {
+        fs::create_directories(home / "tls");
+        return TestCertificateAuthority().writeTo(home / "tls");
+    }
+
+    CertificateFiles m_files;
+
+protected:
+    std::unique_ptr<SandboxServer> server;
+};
+
+TEST_F(SandboxServerRoutes, RespondsWithTheGivenStatusBodyAndType) {
+    server->respond("/v1/models", 200, R"({"data":[]})");
+    server->respond("/v1/key", 200, "first");
+    server->respond("/v1/key", 201, "created", "text/plain");
+    server->respond("/v1/empty", 200, "");
+    struct Row {
+        const char* path;
+        const char* output;
+    };
+    const Row rows[] = {
+        {"/v1/models", "{\"data\":[]}\n200 application/json"},
+        {"/v1/key", "created\n201 text/plain"},
+        {"/v1/empty", "\n200 application/json"},
+        {"/v1/unregistered", "\n404 "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        const auto result = get(row.path);
+        EXPECT_EQ(result.status, 0) << result.standardError;
+        EXPECT_EQ(result.standardOutput, row.output);
+        EXPECT_EQ(server->requestCount(row.path), 1);
+    }
+}
+
+TEST_F(SandboxServerRoutes, RemembersTheHeadersOfTheLatestRequest) {
+    server->respond("/v1/key", 200, "{}");
+    EXPECT_EQ(server->lastHeader("/v1/key", "Authorization"), std::nullopt) << "no request yet";
+    EXPECT_EQ(server->lastHeaderNames("/v1/key"), std::vector<std::string>{});
+
+    ASSERT_EQ(get("/v1/key", {"-H", "Authorization: Bearer first", "-H", "X-Note: a"}).status, 0);
+    ASSERT_EQ(get("/v1/key", {"-H", "Authorization: Bearer second", "-A", ""}).status, 0);
+    EXPECT_EQ(server->lastHeader("/v1/key", "Authorization"), "Bearer second");
+    EXPECT_EQ(server->lastHeader("/v1/key", "AUTHORIZATION"), "Bearer second");
+    EXPECT_EQ(server->lastHeader("/v1/key", "X-Note"), std::nullopt) << "only the latest request";
+    EXPECT_EQ(server->lastHeader("/v1/key", "Host"), "api.orvek.test");
+    EXPECT_EQ(server->lastHeaderNames("/v1/key"),
+              (std::vector<std::string>{"accept", "authorization", "host"}));
+}
+
+TEST_F(SandboxServerRoutes, AStalledRequestEndsWithTheServer) {
+    server->stall("/v1/models");
+    const auto timedOut = get("/v1/models", {}, 1);
+    EXPECT_EQ(timedOut.status, 28) << "curl's time-out: nothing was answered";
+
+    installer::ProcessResult waiting;
+    std::thread client([&] { waiting = get("/v1/models"); });
+    for (int poll = 0; poll < 500 && server->requestCount("/v1/models") < 2; ++poll)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(server->requestCount("/v1/models"), 2);
+
+    const auto start = std::chrono::steady_clock::now();
+    server.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    client.join();
+    EXPECT_NE(waiting.standardOutput.find("503"), std::string::npos) << waiting.standardError;
 }
 
 } // namespace
