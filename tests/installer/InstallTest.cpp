@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "AppFixture.h"
+#include "SimulatedApp.h"
 #include "Fixtures.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
@@ -26,7 +26,7 @@ namespace orvek::installer {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PlistFormat;
+using sandbox::PlistFormat;
 
 constexpr const char* kStandIns = ORVEK_SANDBOX_STAND_INS;
 constexpr const char* kTeam = "ABCDE12345";
@@ -116,7 +116,7 @@ protected:
     Install() {
         officialApp = temp / "fixture/official/OpenCode.app";
         writeSignedApp(officialApp);
-        test::packImage(officialApp, temp / "fixture/OpenCode.dmg");
+        sandbox::packImage(officialApp, temp / "fixture/OpenCode.dmg");
         serve(temp / "fixture/OpenCode.dmg");
 
         temp.write(core().helper().lexically_relative(temp.path()), "#!/bin/sh\nexit 0\n",
@@ -162,10 +162,10 @@ protected:
     }
 
     void writeSignedApp(const fs::path& app,
-                        const std::map<std::string, std::string>& info = test::openCodeInfo(),
+                        const std::map<std::string, std::string>& info = sandbox::openCodeInfo(),
                         const std::string& team = kTeam) const {
-        test::writeApp(app, test::infoPlist(info, PlistFormat::xml));
-        test::signApp(kStandIns, app, team);
+        sandbox::writeApp(app, sandbox::infoPlist(info, PlistFormat::xml));
+        sandbox::signApp(kStandIns, app, team);
     }
 
     // The curl stand-in: notes its arguments and writes `source` to the path after --output.
@@ -314,8 +314,8 @@ TEST_F(Install, ASecondRunKeepsTheInstalledAppAndNeedsNoDownload) {
 
 TEST_F(Install, RefusesTwoInstallationsBeforeLookingAtEither) {
     // Neither would pass verification; the count alone must decide.
-    test::writeApp(target(), "not a property list");
-    test::writeApp(systemApp(), "not a property list");
+    sandbox::writeApp(target(), "not a property list");
+    sandbox::writeApp(systemApp(), "not a property list");
 
     auto engine = core();
     std::string outcome;
@@ -343,9 +343,9 @@ TEST_F(Install, ChecksTheMacBeforeLookingForOpenCode) {
 }
 
 TEST_F(Install, ReportsAFoundButUnacceptableOpenCodeAndNeverReplacesIt) {
-    auto older = test::openCodeInfo();
+    auto older = sandbox::openCodeInfo();
     older["CFBundleShortVersionString"] = "2.1.3";
-    auto foreign = test::openCodeInfo();
+    auto foreign = sandbox::openCodeInfo();
     foreign["CFBundleIdentifier"] = "ai.opencode.desktop.beta";
     struct Row {
         const char* name;
@@ -366,7 +366,7 @@ TEST_F(Install, ReportsAFoundButUnacceptableOpenCodeAndNeverReplacesIt) {
          },
          kSignature},
         {"signed by another team", systemApp(),
-         [&] { writeSignedApp(systemApp(), test::openCodeInfo(), "ZZZZZ99999"); }, kSignature},
+         [&] { writeSignedApp(systemApp(), sandbox::openCodeInfo(), "ZZZZZ99999"); }, kSignature},
         {"a link to an accepted build", target(),
          [&] {
              fs::create_directories(target().parent_path());
@@ -541,7 +541,7 @@ TEST_F(Install, ARetryAfterAFailedMountReusesTheVerifiedImage) {
 }
 
 TEST_F(Install, RefusesAForeignAppOnTheImageAndCleansUp) {
-    auto older = test::openCodeInfo();
+    auto older = sandbox::openCodeInfo();
     older["CFBundleShortVersionString"] = "2.1.3";
     struct Row {
         const char* name;
@@ -556,7 +556,7 @@ TEST_F(Install, RefusesAForeignAppOnTheImageAndCleansUp) {
          },
          kSignature},
         {"signed by another team",
-         [&](const fs::path& app) { writeSignedApp(app, test::openCodeInfo(), "ZZZZZ99999"); },
+         [&](const fs::path& app) { writeSignedApp(app, sandbox::openCodeInfo(), "ZZZZZ99999"); },
          kSignature},
         {"version 2.1.3", [&](const fs::path& app) { writeSignedApp(app, older); }, kIncompatible},
     };
@@ -564,7 +564,7 @@ TEST_F(Install, RefusesAForeignAppOnTheImageAndCleansUp) {
         SCOPED_TRACE(row.name);
         const auto app = temp / "fixture" / row.name / "OpenCode.app";
         row.build(app);
-        test::packImage(app, temp / "fixture" / row.name / "OpenCode.dmg");
+        sandbox::packImage(app, temp / "fixture" / row.name / "OpenCode.dmg");
         serve(temp / "fixture" / row.name / "OpenCode.dmg");
         writeManifest(manifest());
 
@@ -693,8 +693,8 @@ protected:
     }
     void writeApp(const std::string& infoPlist, const std::string& team = kTeam) const {
         fs::remove_all(systemApp());
-        test::writeApp(systemApp(), infoPlist);
-        test::signApp(kStandIns, systemApp(), team);
+        sandbox::writeApp(systemApp(), infoPlist);
+        sandbox::signApp(kStandIns, systemApp(), team);
     }
 };
 
@@ -708,14 +708,14 @@ std::string xmlPlist(const std::string& body) {
 
 TEST_F(VerifyApp, AcceptsOnlyVersion214OfTheDesktopBundle) {
     const auto with = [](const char* key, const char* value) {
-        auto info = test::openCodeInfo();
+        auto info = sandbox::openCodeInfo();
         info[key] = value;
-        return test::infoPlist(info, PlistFormat::xml);
+        return sandbox::infoPlist(info, PlistFormat::xml);
     };
     const auto without = [](const char* key) {
-        auto info = test::openCodeInfo();
+        auto info = sandbox::openCodeInfo();
         info.erase(key);
-        return test::infoPlist(info, PlistFormat::binary);
+        return sandbox::infoPlist(info, PlistFormat::binary);
     };
     struct Row {
         const char* name;
@@ -723,8 +723,8 @@ TEST_F(VerifyApp, AcceptsOnlyVersion214OfTheDesktopBundle) {
         std::string outcome;
     };
     const Row rows[] = {
-        {"XML", test::infoPlist(test::openCodeInfo(), PlistFormat::xml), kPassed},
-        {"binary", test::infoPlist(test::openCodeInfo(), PlistFormat::binary), kPassed},
+        {"XML", sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::xml), kPassed},
+        {"binary", sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::binary), kPassed},
         {"only the two keys",
          xmlPlist("<dict><key>CFBundleIdentifier</key><string>ai.opencode.desktop</string>"
                   "<key>CFBundleShortVersionString</key><string>2.1.4</string></dict>"),
@@ -759,7 +759,7 @@ TEST_F(VerifyApp, AcceptsOnlyVersion214OfTheDesktopBundle) {
 }
 
 TEST_F(VerifyApp, ReportsAnInfoPlistThatCannotBeRead) {
-    const auto binary = test::infoPlist(test::openCodeInfo(), PlistFormat::binary);
+    const auto binary = sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::binary);
     const auto info = systemApp() / "Contents/Info.plist";
     struct Row {
         const char* name;
@@ -832,7 +832,7 @@ TEST_F(VerifyApp, NeedsAVerifiedPublisherBeforeRunningCodesign) {
         {"a space", "ABCDE 2345"},     {"a quote", "ABCDE\"2345"},
         {"a number", 1234567890},      {"null", nullptr},
     };
-    writeApp(test::infoPlist(test::openCodeInfo(), PlistFormat::xml));
+    writeApp(sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::xml));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         auto changed = manifest();
@@ -850,7 +850,7 @@ TEST_F(VerifyApp, NeedsAVerifiedPublisherBeforeRunningCodesign) {
 }
 
 TEST_F(VerifyApp, AsksCodesignForTheManifestsTeam) {
-    writeApp(test::infoPlist(test::openCodeInfo(), PlistFormat::xml), "Q1W2E3R4T5");
+    writeApp(sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::xml), "Q1W2E3R4T5");
     auto changed = manifest();
     changed["desktopTeamID"] = "Q1W2E3R4T5";
     writeManifest(changed);
@@ -880,7 +880,7 @@ TEST_F(VerifyApp, RefusesABundleItsSignatureNoLongerCovers) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        writeApp(test::infoPlist(test::openCodeInfo(), PlistFormat::xml));
+        writeApp(sandbox::infoPlist(sandbox::openCodeInfo(), PlistFormat::xml));
         ASSERT_EQ(verify(systemApp()), kPassed);
         row.change();
         EXPECT_EQ(verify(systemApp()), kSignature);

@@ -18,9 +18,10 @@
 
 #include <gtest/gtest.h>
 
-#include "AppFixture.h"
 #include "Fixtures.h"
 #include "SandboxServer.h"
+#include "ScopedEnvironment.h"
+#include "SimulatedApp.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
 #include "installer/InstallerCore.h"
@@ -45,24 +46,13 @@ const std::vector<std::string> kFreshTexts = {
 class CleanEnvironment {
 public:
     CleanEnvironment() {
-        for (const char* name : kNames) {
-            if (const char* value = std::getenv(name))
-                m_saved.emplace_back(name, value);
-            ::unsetenv(name);
-        }
+        for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
+                                 "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
+            m_environment.unset(name);
     }
-    ~CleanEnvironment() {
-        for (const auto& [name, value] : m_saved)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    CleanEnvironment(const CleanEnvironment&) = delete;
-    CleanEnvironment& operator=(const CleanEnvironment&) = delete;
 
 private:
-    static constexpr const char* kNames[] = {"XDG_CONFIG_HOME",     "OPENCODE_CONFIG_DIR",
-                                             "OPENCODE_CONFIG",     "OPENCODE_CONFIG_CONTENT",
-                                             "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"};
-    std::vector<std::pair<std::string, std::string>> m_saved;
+    test::ScopedEnvironment m_environment;
 };
 
 // A real process named exactly "OpenCode", ended with the test.
@@ -99,7 +89,7 @@ protected:
         fs::create_directories(systemApplications());
 
         // A signed OpenCode 2.1.4 image and a helper archive with its one executable.
-        buildImage(work / "good.dmg", test::openCodeInfo(), kTeam);
+        buildImage(work / "good.dmg", sandbox::openCodeInfo(), kTeam);
         fs::create_directories(work / "helper");
         writeFile(work / "helper/orvek", "#!/bin/sh\necho orvek\n");
         packHelper(work / "helper", {"orvek"}, work / "orvek.tar.gz");
@@ -121,9 +111,9 @@ protected:
         const auto staging = work / ("app-" + image.stem().string());
         fs::create_directories(staging);
         const auto app = staging / "OpenCode.app";
-        test::writeApp(app, test::infoPlist(info, test::PlistFormat::xml));
-        test::signApp(ORVEK_SANDBOX_STAND_INS, app, team);
-        test::packImage(app, image);
+        sandbox::writeApp(app, sandbox::infoPlist(info, sandbox::PlistFormat::xml));
+        sandbox::signApp(ORVEK_SANDBOX_STAND_INS, app, team);
+        sandbox::packImage(app, image);
     }
 
     static void packHelper(const fs::path& folder, const std::vector<std::string>& entries,
@@ -239,16 +229,16 @@ TEST_F(SandboxInstall, RefusesWhatIsNotTheOfficialBuild) {
         const char* team;
         const char* message;
     };
-    auto older = test::openCodeInfo();
+    auto older = sandbox::openCodeInfo();
     older["CFBundleShortVersionString"] = "2.1.3";
-    auto foreign = test::openCodeInfo();
+    auto foreign = sandbox::openCodeInfo();
     foreign["CFBundleIdentifier"] = "com.example.opencode";
     const Row rows[] = {
         {"version 2.1.3", older, kTeam,
          "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4."},
         {"another identifier", foreign, kTeam,
          "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4."},
-        {"another publisher", test::openCodeInfo(), "SOMEONE123",
+        {"another publisher", sandbox::openCodeInfo(), "SOMEONE123",
          "Подпись OpenCode не прошла проверку."},
     };
     for (const auto& row : rows) {

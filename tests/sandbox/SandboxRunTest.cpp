@@ -1,67 +1,163 @@
+// Every scenario of the simulated Mac, run through the sandbox's command line as a user would
+// watch it: the real setup model, the default services, the stand-in tools and helper, and the
+// loopback service.
+
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "TempHome.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek {
 namespace {
 
+namespace fs = std::filesystem;
 using installer::InstallerCore;
+
+constexpr const char* kChecking = "Проверяем компьютер…\n";
+constexpr const char* kDownloading = "Скачиваем официальный OpenCode…\n";
+constexpr const char* kPreparing = "Подготавливаем подключение…\n";
+constexpr const char* kSignIn = "Завершите вход в Орвек в браузере…\n";
+constexpr const char* kConfirming = "Проверяем подключение…\n";
+constexpr const char* kSaved = "Проверяем сохранённое подключение без повторного входа…\n";
+constexpr const char* kReady =
+    "Модели: подключение проверено. MCP: отдельно в сведениях. Навыки: по вашему выбору.\nready\n";
+constexpr const char* kCheckFailed =
+    "Сохранённый ключ или сервис не прошёл проверку. Настройки сохранены; повторный вход не запускался.\nfailed\n";
 
 struct Row {
     const char* scenario;
-    const char* expected;
+    std::string expected;
 };
 
-// The whole run as the user reads it: each status text once, in order, then the outcome.
-TEST(SandboxRun, PrintsWhatTheUserSees) {
-    const Row rows[] = {
-        {"fresh",
-         "Проверяем компьютер…\n"
-         "Скачиваем официальный OpenCode…\n"
-         "Подготавливаем подключение…\n"
-         "Завершите вход в Орвек в браузере…\n"
-         "Проверяем подключение…\n"
-         "Модели: подключение проверено. MCP: отдельно в сведениях. Навыки: по вашему выбору.\n"
-         "ready\n"},
-        {"saved",
-         "Проверяем компьютер…\n"
-         "Скачиваем официальный OpenCode…\n"
-         "Подготавливаем подключение…\n"
-         "Проверяем сохранённое подключение без повторного входа…\n"
-         "Модели: подключение проверено. MCP: отдельно в сведениях. Навыки: по вашему выбору.\n"
-         "ready\n"},
-        {"locked", "Проверяем компьютер…\n"
-                   "Скачиваем официальный OpenCode…\n"
-                   "Подготавливаем подключение…\n"
-                   "Завершите вход в Орвек в браузере…\n"
-                   "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\n"
-                   "Код: OPERATION_LOCKED\n"
-                   "Этап: helper-setup:exit=75\n"
-                   "failed\n"},
+std::string lines(std::initializer_list<const char*> parts) {
+    std::string text;
+    for (const char* part : parts)
+        text += part;
+    return text;
+}
+
+const std::vector<Row>& rows() {
+    static const std::vector<Row> kRows = {
+        {"fresh", lines({kChecking, kDownloading, kPreparing, kSignIn, kConfirming, kReady})},
+        {"installed", lines({kChecking, kPreparing, kSignIn, kConfirming, kReady})},
+        {"saved", lines({kChecking, kDownloading, kPreparing, kSaved, kReady})},
+        {"revoked",
+         lines(
+             {kChecking, kDownloading, kPreparing,
+              "Не удалось проверить сохранённый доступ. Настройки сохранены; повторный вход не запускался.\nfailed\n"})},
+        {"key-refused", lines({kChecking, kDownloading, kPreparing, kSaved, kCheckFailed})},
+        {"redirect", lines({kChecking, kDownloading, kPreparing, kSaved, kCheckFailed})},
+        {"catalogue-incomplete",
+         lines({kChecking, kDownloading, kPreparing, kSaved,
+                "В каталоге недоступен выбранный набор моделей. Настройки сохранены.\nfailed\n"})},
+        {"locked",
+         lines({kChecking, kDownloading, kPreparing, kSignIn,
+                "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\n",
+                "Код: OPERATION_LOCKED\nЭтап: helper-setup:exit=75\nfailed\n"})},
+        {"opened-during-sign-in", lines({kChecking, kDownloading, kPreparing, kSignIn, kConfirming,
+                                         "Закройте OpenCode и повторите действие.\nfailed\nretry\n",
+                                         kChecking, kPreparing, kSaved, kReady})},
+        {"two-installations",
+         lines(
+             {kChecking,
+              "Найдено несколько установок OpenCode. Оставьте одну совместимую версию.\nfailed\n"})},
+        {"version-2.1.3",
+         lines(
+             {kChecking, "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4.\nfailed\n"})},
+        {"damaged-cache",
+         lines(
+             {kChecking, kDownloading,
+              "Сохранённая загрузка повреждена. Удалите её из кэша мастера и повторите.\nfailed\n"})},
+        {"unconfirmed-settings",
+         lines(
+             {kChecking, kDownloading, kPreparing,
+              "Найдены существующие настройки без подтверждённого статуса. Они сохранены; требуется отдельная проверка доступа.\nfailed\n"})},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.scenario);
-        installer::Environment environment = {{"PATH", "/usr/bin:/bin"},
-                                              {"ORVEK_SANDBOX_SIGN_IN_SECONDS", "0"}};
-        const auto result =
-            InstallerCore::run(ORVEK_SANDBOX, {"run", "--scenario", row.scenario}, environment, 60);
-        EXPECT_EQ(result.status, 0) << result.standardError;
-        EXPECT_EQ(result.standardOutput, row.expected);
+    return kRows;
+}
+
+installer::ProcessResult sandbox(const std::vector<std::string>& arguments) {
+    return InstallerCore::run(ORVEK_SANDBOX, arguments, std::nullopt, 300);
+}
+
+class SandboxScenario : public ::testing::TestWithParam<Row> {};
+
+TEST_P(SandboxScenario, EndsAsTheUserShouldSeeIt) {
+    const test::TempHome home;
+    const auto result =
+        sandbox({"run", "--scenario", GetParam().scenario, "--home", home.path().string()});
+    EXPECT_EQ(result.status, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, GetParam().expected);
+
+    // The settings the helper saved are only ever patched by a successful check, with a backup.
+    const auto config = home / ".config/opencode";
+    const bool reused = GetParam().expected.find(kSaved) != std::string::npos &&
+                        GetParam().expected.ends_with("ready\n");
+    if (fs::exists(config / "opencode.jsonc") && !reused) {
+        for (const auto& entry : fs::directory_iterator(config))
+            EXPECT_EQ(entry.path().filename().string().find("orvek-backup"), std::string::npos);
     }
 }
 
-TEST(SandboxRun, ListsScenariosAndRefusesUnknownOnes) {
-    const auto list = InstallerCore::run(ORVEK_SANDBOX, {"list"}, std::nullopt, 30);
-    EXPECT_EQ(list.status, 0);
-    for (const char* name : {"fresh\t", "saved\t", "locked\t"})
-        EXPECT_NE(list.standardOutput.find(name), std::string::npos) << name;
+INSTANTIATE_TEST_SUITE_P(AllScenarios, SandboxScenario, ::testing::ValuesIn(rows()),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                             std::string name = info.param.scenario;
+                             for (auto& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
-    const auto unknown =
-        InstallerCore::run(ORVEK_SANDBOX, {"run", "--scenario", "nope"}, std::nullopt, 30);
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(InstallerCore::run(ORVEK_SANDBOX, {}, std::nullopt, 30).status, 2);
+// The saved connection is patched in place: the default model and the two missing models change,
+// every other byte stays, and the key file is never touched.
+TEST(SandboxRun, ReusePatchesTheSavedSettingsInPlace) {
+    const test::TempHome home;
+    ASSERT_EQ(sandbox({"run", "--scenario", "saved", "--home", home.path().string()}).status, 0);
+    const auto config = home / ".config/opencode";
+    const auto patched = test::slurp(config / "opencode.jsonc");
+    fs::path backup;
+    for (const auto& entry : fs::directory_iterator(config))
+        if (entry.path().filename().string().starts_with("opencode.jsonc.orvek-backup-"))
+            backup = entry.path();
+    ASSERT_FALSE(backup.empty());
+    auto expected = test::slurp(backup);
+    expected.replace(expected.find("\"orvek/claude-sonnet-4\""), 23, R"("orvek\/claude-opus-5")");
+    const auto close = expected.find("}\n      },\n      \"name\": \"Orvek\"");
+    ASSERT_NE(close, std::string::npos);
+    expected.insert(
+        close + 2 + 6,
+        R"(,"gpt-6-astra":{"name":"gpt-6-astra"},"gpt-6.1-sol":{"name":"gpt-6.1-sol"})");
+    EXPECT_EQ(patched, expected);
+    EXPECT_EQ(test::slurp(config / "orvek-api-key"), "sk-orvek-sandbox-7Hq2vXw9\n");
+    EXPECT_FALSE(fs::exists(config / "opencode.json"));
+}
+
+TEST(SandboxRun, AFreshRunLeavesTheHelpersSettingsAndTheWizardsPreset) {
+    const test::TempHome home;
+    ASSERT_EQ(sandbox({"run", "--scenario", "fresh", "--home", home.path().string()}).status, 0);
+    const auto config = home / ".config/opencode";
+    EXPECT_EQ(test::slurp(config / "opencode.json"),
+              test::slurp(config / "opencode.json.orvek-preset-owned"));
+    EXPECT_TRUE(fs::exists(config / "opencode.jsonc"));
+    EXPECT_TRUE(fs::exists(home / "Applications/OpenCode.app/Contents/Info.plist"));
+    EXPECT_TRUE(
+        fs::exists(home / "Library/Application Support/ai.opencode.desktop/opencode.global.dat"));
+}
+
+TEST(SandboxRun, ListsScenariosAndRefusesUnknownOnes) {
+    const auto list = sandbox({"list"});
+    EXPECT_EQ(list.status, 0);
+    std::string expected;
+    for (const auto& row : rows())
+        EXPECT_NE(list.standardOutput.find(std::string(row.scenario) + "\t"), std::string::npos)
+            << row.scenario;
+    EXPECT_EQ(sandbox({"run", "--scenario", "nope"}).status, 2);
+    EXPECT_EQ(sandbox({}).status, 2);
+    EXPECT_EQ(sandbox({"run"}).status, 2);
 }
 
 } // namespace

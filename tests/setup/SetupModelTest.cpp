@@ -675,5 +675,21 @@ TEST(SetupModelOnThreadsTest, RunsMainOnAWorkerThreadAndChangesStateOnlyOnTheMai
         EXPECT_EQ(id, mainThread);
 }
 
+// The test program ships no resource folder beside it, as a broken installation would not.
+TEST(SetupModelDefaults, WithoutTheApplicationsResourcesNoModelIsBuilt) {
+    class NoWorkspace final : public Workspace {
+    public:
+        void openApplication(const std::filesystem::path&) override { ADD_FAILURE(); }
+        void openUrl(const std::string&) override { ADD_FAILURE(); }
+    } workspace;
+    test::ManualExecutor queue;
+    try {
+        (void)SetupModel::create(workspace, queue, queue);
+        ADD_FAILURE() << "a model without resources";
+    } catch (const installer::InstallerFailure& failure) {
+        EXPECT_EQ(failure.message(), "Не найдены файлы мастера. Переустановите приложение.");
+    }
+}
+
 } // namespace
 } // namespace orvek::setup

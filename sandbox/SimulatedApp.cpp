@@ -1,4 +1,4 @@
-#include "AppFixture.h"
+#include "SimulatedApp.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +11,7 @@
 
 #include "installer/InstallerCore.h"
 
-namespace orvek::test {
+namespace orvek::sandbox {
 
 namespace {
 
@@ -86,4 +86,4 @@ void packImage(const std::filesystem::path& app, const std::filesystem::path& im
                {"-czf", image.string(), "-C", app.parent_path().string(), "OpenCode.app"});
 }
 
-} // namespace orvek::test
+} // namespace orvek::sandbox

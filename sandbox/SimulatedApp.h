@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvek::test {
+namespace orvek::sandbox {
 
 enum class PlistFormat { xml, binary };
 
@@ -28,4 +28,4 @@ void signApp(const std::filesystem::path& standIns, const std::filesystem::path&
 /// reads it. Throws when tar fails.
 void packImage(const std::filesystem::path& app, const std::filesystem::path& image);
 
-} // namespace orvek::test
+} // namespace orvek::sandbox

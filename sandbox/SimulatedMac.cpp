@@ -1,0 +1,203 @@
+#include "SimulatedMac.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "SimulatedApp.h"
+#include "installer/InstallerCore.h"
+
+namespace orvek::sandbox {
+
+namespace fs = std::filesystem;
+using installer::InstallerCore;
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kImageRoute = "/downloads/OpenCode-2.1.4-arm64.dmg";
+constexpr const char* kArchiveRoute = "/downloads/orvek-0.1.10-arm64.tar.gz";
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+void runOrThrow(const fs::path& program, const std::vector<std::string>& arguments) {
+    const auto result = InstallerCore::run(program, arguments, std::nullopt, 120);
+    if (result.signaled || result.status != 0)
+        throw std::runtime_error(program.string() + " failed: " + result.standardError);
+}
+
+} // namespace
+
+SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const Programs& programs)
+    : m_programs(programs), m_home(home), m_machine(machine) {
+    fs::create_directories(m_home);
+    fs::create_directories(systemApplications());
+    fs::create_directories(m_machine / "certificates");
+    m_server = std::make_unique<SandboxServer>(m_authority.writeTo(m_machine / "certificates"));
+
+    // The official image as the publisher ships it.
+    const auto staging = m_machine / "build/OpenCode.app";
+    writeApp(staging, infoPlist(openCodeInfo(), PlistFormat::xml));
+    signApp(m_programs.standIns, staging, kTeam);
+    packImage(staging, imagePath());
+    m_imageHash = InstallerCore::hashFile(imagePath());
+
+    // The helper archive holds one executable, the stand-in.
+    const auto helperFolder = m_machine / "build/helper";
+    fs::create_directories(helperFolder);
+    fs::copy_file(m_programs.helper, helperFolder / "orvek", fs::copy_options::overwrite_existing);
+    fs::permissions(helperFolder / "orvek", fs::perms::owner_all | fs::perms::group_read |
+                                                fs::perms::group_exec | fs::perms::others_read |
+                                                fs::perms::others_exec);
+    runOrThrow("/usr/bin/tar",
+               {"-C", helperFolder.string(), "-czf", archivePath().string(), "orvek"});
+    m_archiveHash = InstallerCore::hashFile(archivePath());
+    m_helperHash = InstallerCore::hashFile(helperFolder / "orvek");
+
+    m_server->serveFile(kImageRoute, imagePath());
+    m_server->serveFile(kArchiveRoute, archivePath());
+    answerKey(200, R"({"object":"key","label":"OpenCode","limit":null})");
+    std::vector<std::string> ids;
+    for (const auto id : InstallerCore::orvekModels)
+        ids.emplace_back(id);
+    answerModels(ids);
+
+    fs::create_directories(resources());
+    fs::copy_file(m_programs.resources / "free-provider.json", resources() / "free-provider.json");
+    writeManifest();
+    configureHelper(json::object());
+}
+
+installer::Deployment SimulatedMac::deployment() const {
+    installer::Deployment deployment = installer::Deployment::production();
+    deployment.pgrep = m_programs.standIns / "pgrep";
+    deployment.curl = "/usr/bin/curl";
+    deployment.tar = "/usr/bin/tar";
+    deployment.hdiutil = m_programs.standIns / "hdiutil";
+    deployment.ditto = m_programs.standIns / "ditto";
+    deployment.codesign = m_programs.standIns / "codesign";
+    deployment.systemApplications = systemApplications();
+    deployment.apiBase = std::string("https://") + kApiHost;
+    deployment.helperArchiveHash = m_archiveHash;
+    deployment.extraTrustedCa = m_machine / "certificates/ca.pem";
+    deployment.apiConnectTo = "127.0.0.1:" + std::to_string(m_server->port());
+    return deployment;
+}
+
+void SimulatedMac::writeManifest() const {
+    const json manifest = {
+        {"desktopTeamID", kTeam},
+        {"arm64", {{"url", m_server->baseUrl() + kImageRoute}, {"sha256", m_imageHash}}},
+        {"cli-arm64",
+         {{"url", m_server->baseUrl() + kArchiveRoute},
+          {"sha256", m_archiveHash},
+          {"binarySha256", m_helperHash}}}};
+    writeFile(resources() / "payloads.json", manifest.dump(2) + "\n");
+}
+
+void SimulatedMac::installOpenCode(const fs::path& applications, const std::string& version) const {
+    auto info = openCodeInfo();
+    info["CFBundleShortVersionString"] = version;
+    info["CFBundleVersion"] = version;
+    const auto app = applications / "OpenCode.app";
+    writeApp(app, infoPlist(info, PlistFormat::binary));
+    signApp(m_programs.standIns, app, kTeam);
+}
+
+fs::path SimulatedMac::cacheFolder() const {
+    return m_home / "Library/Application Support/Orvek/OpenCodeSetup/0.1.0/downloads";
+}
+
+void SimulatedMac::cacheDownloads() const {
+    fs::create_directories(cacheFolder());
+    fs::copy_file(imagePath(), cacheFolder() / "OpenCode-2.1.4-arm64.dmg");
+    fs::copy_file(archivePath(), cacheFolder() / "orvek-0.1.10-arm64.tar.gz");
+}
+
+void SimulatedMac::damageCachedImage() const {
+    cacheDownloads();
+    std::ofstream(cacheFolder() / "OpenCode-2.1.4-arm64.dmg", std::ios::binary | std::ios::app)
+        << "interrupted";
+}
+
+void SimulatedMac::saveConnection() const {
+    writeFile(m_home / ".orvek-sandbox/configured", "");
+    json models = json::object();
+    for (std::size_t i = 0; i + 2 < InstallerCore::orvekModels.size(); ++i)
+        models[std::string(InstallerCore::orvekModels[i])] = {
+            {"name", std::string(InstallerCore::orvekModels[i])}};
+    const json configuration = {
+        {"$schema", "https://opencode.ai/config.json"},
+        {"model", "orvek/claude-sonnet-4"},
+        {"theme", "tokyonight"},
+        {"provider",
+         {{"orvek",
+           {{"npm", "@ai-sdk/openai-compatible"},
+            {"name", "Orvek"},
+            {"options",
+             {{"baseURL", std::string("https://") + kApiHost + "/v1"},
+              {"apiKey", "{file:orvek-api-key}"}}},
+            {"models", models}}}}},
+        {"agent", {{"review", {{"description", "Reviews my pull requests"}}}}}};
+    writeFile(openCodeConfig() / "opencode.jsonc", configuration.dump(2) + "\n");
+    writeFile(openCodeConfig() / "orvek-api-key", std::string(kKey) + "\n");
+}
+
+void SimulatedMac::configureHelper(const json& behaviour) const {
+    json settings = {
+        {"apiBase", std::string("https://") + kApiHost}, {"key", kKey}, {"signInSeconds", 0.3}};
+    for (const auto& [name, value] : behaviour.items())
+        settings[name] = value;
+    writeFile(m_home / ".orvek-sandbox/helper.json", settings.dump(2) + "\n");
+}
+
+void SimulatedMac::answerKey(int status, const std::string& body) {
+    m_server->respond("/v1/key", status, body);
+}
+
+void SimulatedMac::answerModels(const std::vector<std::string>& ids) {
+    json data = json::array();
+    for (const auto& id : ids)
+        data.push_back({{"id", id}, {"object", "model"}, {"owned_by", "orvek"}});
+    m_server->respond("/v1/models", 200, json{{"object", "list"}, {"data", data}}.dump());
+}
+
+SimulatedMac::~SimulatedMac() {
+    (void)closeOpenCode();
+}
+
+bool SimulatedMac::closeOpenCode() const {
+    const auto record = m_home / ".orvek-sandbox/opencode.pid";
+    pid_t pid = -1;
+    {
+        std::ifstream in(record);
+        if (!(in >> pid) || pid <= 0)
+            return false;
+    }
+    std::error_code ignored;
+    fs::remove(record, ignored);
+    if (::kill(pid, SIGTERM) != 0)
+        return false;
+    // An ended process may linger unreaped, but it no longer has an executable to be seen by.
+    const auto executable = "/proc/" + std::to_string(pid) + "/exe";
+    const auto running = [&executable] {
+        std::error_code error;
+        return !fs::read_symlink(executable, error).empty() && !error;
+    };
+    for (int attempt = 0; attempt < 100 && running(); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+} // namespace orvek::sandbox

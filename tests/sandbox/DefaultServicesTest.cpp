@@ -1,0 +1,103 @@
+// The application's own operations on the simulated Mac: install then connect on one engine,
+// and opening exactly the OpenCode that engine verified.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ScopedEnvironment.h"
+#include "SimulatedMac.h"
+#include "TempHome.h"
+#include "installer/InstallerCore.h"
+#include "setup/DefaultServices.h"
+
+namespace orvek::setup {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingWorkspace final : public Workspace {
+public:
+    void openApplication(const fs::path& app) override { applications.push_back(app); }
+    void openUrl(const std::string& url) override { urls.push_back(url); }
+    std::vector<fs::path> applications;
+    std::vector<std::string> urls;
+};
+
+class DefaultServices : public ::testing::Test {
+protected:
+    DefaultServices()
+        : mac(temp / "home", temp / "machine",
+              {fs::path(ORVEK_SANDBOX_STAND_INS), ORVEK_SANDBOX_HELPER, ORVEK_RESOURCES_DIR}) {
+        // The helper, a child of the engine, finds the user's settings through these.
+        environment.set("HOME", mac.home().string());
+        for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
+                                 "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
+            environment.unset(name);
+    }
+
+    SetupServices services() {
+        core = std::make_shared<installer::InstallerCore>(mac.resources(), mac.home(), std::nullopt,
+                                                          mac.deployment());
+        return defaultServices(core, workspace);
+    }
+
+    /// Runs `main`; returns the progress texts and the failure's description, if any, last.
+    static std::vector<std::string> runMain(const SetupServices& record) {
+        std::vector<std::string> texts;
+        try {
+            record.main([&texts](const std::string& text) { texts.push_back(text); });
+        } catch (const std::exception& error) {
+            texts.emplace_back(error.what());
+        }
+        return texts;
+    }
+
+    [[nodiscard]] bool helperRan() const { return fs::exists(mac.home() / ".orvek-sandbox/calls"); }
+
+    test::TempHome temp;
+    test::ScopedEnvironment environment;
+    sandbox::SimulatedMac mac;
+    RecordingWorkspace workspace;
+    std::shared_ptr<installer::InstallerCore> core;
+};
+
+TEST_F(DefaultServices, OpensTheCopyTheWizardInstalledAndNothingBefore) {
+    const auto record = services();
+    record.open();
+    EXPECT_TRUE(workspace.applications.empty());
+
+    const auto texts = runMain(record);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "Проверяем подключение…");
+    record.open();
+    EXPECT_EQ(workspace.applications,
+              std::vector<fs::path>{mac.home() / "Applications/OpenCode.app"});
+}
+
+TEST_F(DefaultServices, OpensTheCopyItFoundOnTheMac) {
+    mac.installOpenCode(mac.systemApplications());
+    const auto record = services();
+    const auto texts = runMain(record);
+    ASSERT_EQ(texts.back(), "Проверяем подключение…");
+    record.open();
+    EXPECT_EQ(workspace.applications,
+              std::vector<fs::path>{mac.systemApplications() / "OpenCode.app"});
+    EXPECT_FALSE(fs::exists(mac.home() / "Applications/OpenCode.app"));
+}
+
+TEST_F(DefaultServices, AFailedInstallNeverAsksTheHelper) {
+    mac.installOpenCode(mac.home() / "Applications", "2.1.3");
+    const auto record = services();
+    const auto texts = runMain(record);
+    EXPECT_EQ(texts.back(), "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4.");
+    EXPECT_FALSE(helperRan());
+    record.open();
+    EXPECT_TRUE(workspace.applications.empty());
+}
+
+} // namespace
+} // namespace orvek::setup
