@@ -121,8 +121,10 @@ fs::path SimulatedMac::cacheFolder() const {
 
 void SimulatedMac::cacheDownloads() const {
     fs::create_directories(cacheFolder());
-    fs::copy_file(imagePath(), cacheFolder() / "OpenCode-2.1.4-arm64.dmg");
-    fs::copy_file(archivePath(), cacheFolder() / "orvek-0.1.10-arm64.tar.gz");
+    fs::copy_file(imagePath(), cacheFolder() / "OpenCode-2.1.4-arm64.dmg",
+                  fs::copy_options::skip_existing);
+    fs::copy_file(archivePath(), cacheFolder() / "orvek-0.1.10-arm64.tar.gz",
+                  fs::copy_options::skip_existing);
 }
 
 void SimulatedMac::damageCachedImage() const {
