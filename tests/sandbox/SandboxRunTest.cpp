@@ -3,6 +3,7 @@
 // loopback service.
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct Row {
     const char* scenario;
     std::string expected;
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.scenario;
+}
 
 std::string lines(std::initializer_list<const char*> parts) {
     std::string text;
