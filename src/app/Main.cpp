@@ -1,33 +1,59 @@
+#include <cstdio>
+#include <exception>
+#include <memory>
+
 #include <QApplication>
 
-#include "app/MainWindow.h"
+#include "app/AppDelegate.h"
+#include "app/Brand.h"
+#include "app/LaunchOptions.h"
 #include "app/QtMainExecutor.h"
-#include "installer/InstallerFailure.h"
+#include "app/QtWorkspace.h"
 #include "setup/SetupModel.h"
 #include "setup/ThreadExecutor.h"
 
 namespace {
 
-// The install-and-connect operations join the window in a later build; until then the run
-// ends with an honest sentence instead of pretending to work.
-orvek::setup::SetupServices unavailableServices() {
-    orvek::setup::SetupServices services;
-    services.main = [](const orvek::setup::SetupServices::Progress&) {
-        throw orvek::installer::InstallerFailure(
-            "Эта сборка мастера пока не умеет устанавливать OpenCode.");
-    };
-    services.open = [] {};
-    return services;
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// A render on a machine without a display draws offscreen instead of failing to connect.
+void chooseRenderPlatform(const orvek::app::LaunchOptions& options) {
+    if (!options.renderRequested || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    using namespace orvek;
+    const auto options = app::LaunchOptions::parse(argumentsOf(argc, argv));
+    chooseRenderPlatform(options);
+
     QApplication application(argc, argv);
-    orvek::app::QtMainExecutor mainExecutor;
-    orvek::setup::ThreadExecutor workers;
-    auto model = orvek::setup::SetupModel::create(unavailableServices(), mainExecutor, workers);
-    orvek::app::MainWindow window(model);
-    window.show();
+    app::Brand::applyAppearance(application);
+    QApplication::setQuitOnLastWindowClosed(
+        app::AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    // Destroyed in reverse: the workers stop (finishing their task) before what they use goes.
+    app::QtWorkspace workspace;
+    app::QtMainExecutor mainExecutor;
+    setup::ThreadExecutor workers;
+    std::shared_ptr<setup::SetupModel> model;
+    try {
+        model = setup::SetupModel::create(workspace, mainExecutor, workers);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
+
+    app::AppDelegate delegate(std::move(model), options);
+    delegate.applicationDidFinishLaunching();
     return QApplication::exec();
 }

@@ -1,34 +1,39 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QWidget>
 
 #include "setup/SetupModel.h"
 
-class QCheckBox;
-class QLabel;
-class QPushButton;
-
 namespace orvek::app {
 
-/// The wizard's one window: the consent, the primary button and the status line, redrawn
-/// whenever the model changes.
+class SetupView;
+
+/// The wizard's one window: hosts the setup screen and asks its close guard before closing.
 class MainWindow final : public QWidget {
     Q_OBJECT
 
 public:
     explicit MainWindow(std::shared_ptr<setup::SetupModel> model, QWidget* parent = nullptr);
 
-private:
-    void refresh();
-    void primaryAction();
+    /// Asked on every close request; the window stays when it answers false.
+    void setCloseGuard(std::function<bool()> guard);
+    [[nodiscard]] SetupView& setupView() const noexcept { return *m_view; }
 
-    std::shared_ptr<setup::SetupModel> m_model;
-    setup::SetupModel::Subscription m_subscription;
-    QCheckBox* m_consent = nullptr;
-    QPushButton* m_primary = nullptr;
-    QLabel* m_status = nullptr;
+    static constexpr const char* kTitle = "Орвек · OpenCode для Mac";
+    static constexpr int kWidth = 820;
+    static constexpr int kHeight = 650;
+    static constexpr int kMinimumWidth = 440;
+    static constexpr int kMinimumHeight = 420;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    SetupView* m_view = nullptr;
+    std::function<bool()> m_closeGuard;
 };
 
 } // namespace orvek::app

@@ -1,0 +1,133 @@
+#include "app/AppDelegate.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/Brand.h"
+#include "app/BusyCloseAlert.h"
+#include "app/MainWindow.h"
+#include "app/RenderScreens.h"
+#include "app/ScreenRenderer.h"
+#include "app/SetupView.h"
+
+namespace orvek::app {
+namespace {
+
+void finishProcess(int status, const QString& message) {
+    if (!message.isEmpty())
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+    // Queued, so it also works before the event loop has started.
+    QTimer::singleShot(0, QCoreApplication::instance(),
+                       [status] { QCoreApplication::exit(status); });
+}
+
+void showBusyAlert(QWidget* window) {
+    const auto alert = BusyCloseAlert::create(window);
+    alert->exec();
+}
+
+QString unavailableScreen(const QString& screen) {
+    return QStringLiteral("Экран %1 в этой сборке не рисуется.").arg(screen);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(std::shared_ptr<setup::SetupModel> model, LaunchOptions options,
+                         Hooks hooks)
+    : m_model(std::move(model)), m_options(std::move(options)), m_hooks(std::move(hooks)) {
+    if (!m_hooks.finish)
+        m_hooks.finish = &finishProcess;
+    if (!m_hooks.showBusyAlert)
+        m_hooks.showBusyAlert = &showBusyAlert;
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // The window is the mark of a finished launch, but an alert screen ends without one.
+    if (m_window || m_launched)
+        return;
+    m_launched = true;
+    const auto& render = m_options.render;
+    if (render)
+        RenderScreens::applyState(render->screen, *m_model);
+    Brand::registerFont();
+
+    const auto content =
+        render ? RenderScreens::contentFor(render->screen) : RenderScreens::Content::setup;
+    if (render && content == RenderScreens::Content::alert) {
+        renderAlert(render->screen, render->output);
+        return;
+    }
+    if (render && content == RenderScreens::Content::skills) {
+        finish(ScreenRenderer::kNoBitmap, unavailableScreen(render->screen));
+        return;
+    }
+
+    m_window = std::make_unique<MainWindow>(m_model);
+    m_window->setCloseGuard([this] { return windowShouldClose(); });
+    if (!m_options.renderRequested) {
+        if (const auto* screen = QGuiApplication::primaryScreen()) {
+            const QRect visible = screen->availableGeometry();
+            m_window->resize(std::min(std::max(visible.width() - 48, 440), MainWindow::kWidth),
+                             std::min(std::max(visible.height() - 80, 400), MainWindow::kHeight));
+        }
+    }
+    if (const auto* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = m_window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        m_window->move(frame.topLeft());
+    }
+
+    if (render) {
+        // Shown without taking the focus from whatever the user is doing.
+        m_window->setAttribute(Qt::WA_ShowWithoutActivating);
+        m_window->show();
+        m_window->raise();
+        QTimer::singleShot(kRenderDelayMs, this, &AppDelegate::renderWindow);
+        return;
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+bool AppDelegate::windowShouldClose() {
+    if (!m_model->busy() && !m_model->skillsBusy())
+        return true;
+    m_hooks.showBusyAlert(m_window.get());
+    return false;
+}
+
+void AppDelegate::renderAlert(const QString& screen, const QString& output) {
+    const auto alert = RenderScreens::buildAlert(screen, nullptr);
+    if (!alert) {
+        finish(ScreenRenderer::kNoBitmap, unavailableScreen(screen));
+        return;
+    }
+    alert->setAttribute(Qt::WA_ShowWithoutActivating);
+    alert->setWindowModality(Qt::NonModal);
+    alert->show();
+    alert->adjustSize();
+    const auto outcome = ScreenRenderer::render(*alert, alert->size(), output);
+    alert->hide();
+    finish(outcome.status, outcome.message);
+}
+
+void AppDelegate::renderWindow() {
+    const QSize size = m_options.sizeOr(RenderScreens::defaultSize(RenderScreens::Content::setup));
+    const auto outcome =
+        ScreenRenderer::render(m_window->setupView(), size, m_options.render->output);
+    finish(outcome.status, outcome.message);
+}
+
+void AppDelegate::finish(int status, const QString& message) {
+    m_hooks.finish(status, message);
+}
+
+} // namespace orvek::app

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QString>
+
+#include "app/LaunchOptions.h"
+#include "setup/SetupModel.h"
+
+class QWidget;
+
+namespace orvek::app {
+
+class MainWindow;
+
+/// Builds the application once it has launched: the main window bound to the one model, its
+/// close guard, and in render mode the screen drawn into a PNG file before the process ends.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+
+public:
+    /// What the delegate hands to the platform; tests and the sandbox replace them.
+    struct Hooks {
+        /// Ends the process with `status`; `message` is empty on success. By default prints the
+        /// message as one line on stderr and leaves the event loop.
+        std::function<void(int status, const QString& message)> finish;
+        /// Shows the busy alert over `window` and returns when it is dismissed.
+        std::function<void(QWidget* window)> showBusyAlert;
+    };
+
+    AppDelegate(std::shared_ptr<setup::SetupModel> model, LaunchOptions options, Hooks hooks = {});
+    ~AppDelegate() override;
+
+    /// Builds everything; a second call finds the window and returns at once.
+    void applicationDidFinishLaunching();
+    /// Whether the main window may close: not while the setup or the skills run.
+    [[nodiscard]] bool windowShouldClose();
+    [[nodiscard]] static constexpr bool applicationShouldTerminateAfterLastWindowClosed() {
+        return true;
+    }
+
+    [[nodiscard]] MainWindow* window() const noexcept { return m_window.get(); }
+    [[nodiscard]] const std::shared_ptr<setup::SetupModel>& model() const noexcept {
+        return m_model;
+    }
+
+    /// The render mode waits this long after showing a window screen, so it has laid out.
+    static constexpr int kRenderDelayMs = 1000;
+
+private:
+    void renderAlert(const QString& screen, const QString& output);
+    void renderWindow();
+    void finish(int status, const QString& message = {});
+
+    std::shared_ptr<setup::SetupModel> m_model;
+    LaunchOptions m_options;
+    Hooks m_hooks;
+    std::unique_ptr<MainWindow> m_window;
+    bool m_launched = false;
+};
+
+} // namespace orvek::app

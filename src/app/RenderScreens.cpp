@@ -1,0 +1,161 @@
+#include "app/RenderScreens.h"
+
+#include <functional>
+#include <string>
+
+#include <QMessageBox>
+
+#include "app/BusyCloseAlert.h"
+#include "setup/SetupModel.h"
+
+namespace orvek::app {
+namespace {
+
+using setup::SetupModel;
+
+struct ScreenState {
+    const char* name;
+    std::function<void(SetupModel&)> apply;
+};
+
+std::string repeated(const char* fragment, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += fragment;
+    return text;
+}
+
+// Window screens and the state each shows. Every screen but "welcome" has the consent ticked.
+const std::vector<ScreenState>& windowScreens() {
+    static const std::vector<ScreenState> screens{
+        {"welcome", [](SetupModel&) {}},
+        {"installing",
+         [](SetupModel& m) {
+             m.setBusy(true);
+             m.setStatus("Скачиваем официальный OpenCode…");
+         }},
+        {"auth",
+         [](SetupModel& m) {
+             m.setBusy(true);
+             m.setStatus("Завершите вход в Орвек в браузере…");
+         }},
+        {"waitclient",
+         [](SetupModel& m) {
+             m.setFailed(true);
+             m.setStatus(
+                 "Закройте OpenCode и повторите подключение. Открытые проекты и настройки будут сохранены.");
+         }},
+        {"cancel",
+         [](SetupModel& m) {
+             m.setFailed(true);
+             m.setStatus(
+                 "Подключение отменено. Настройки сохранены. Вы можете повторить подключение.");
+         }},
+        {"ready",
+         [](SetupModel& m) {
+             m.setReady(true);
+             m.setStatus("Подключение проверено. Откройте рабочую папку в OpenCode.");
+         }},
+        {"failure",
+         [](SetupModel& m) {
+             m.setFailed(true);
+             m.setStatus(
+                 "Не удалось завершить подключение. Проверьте интернет и повторите попытку.");
+         }},
+        {"failure-long",
+         [](SetupModel& m) {
+             m.setFailed(true);
+             m.setStatus(repeated(
+                 "Не удалось получить данные подключения. Существующие настройки сохранены. Повторите проверку позже. ",
+                 6));
+         }},
+        {"ready-long",
+         [](SetupModel& m) {
+             m.setReady(true);
+             m.setStatus(repeated(
+                 "Модели подключены. MCP проверяется отдельно в сведениях. Навыки добавляются по вашему выбору. ",
+                 6));
+         }},
+        {"skills-autoclose",
+         [](SetupModel& m) {
+             m.setReady(true);
+             m.setStatus("Выбранные навыки добавлены. Можно открыть OpenCode.");
+         }},
+        {"skills-continue",
+         [](SetupModel& m) {
+             m.setReady(true);
+             m.setStatus("Модели готовы. Некоторые навыки не добавлены; их можно настроить позже.");
+         }},
+    };
+    return screens;
+}
+
+// Alert screens; an empty builder marks one that arrives with its own feature. Names beginning
+// with "mcp-" that are not listed draw the busy-close alert.
+struct AlertScreen {
+    const char* name;
+    std::function<std::unique_ptr<QMessageBox>(QWidget*)> build;
+};
+
+const std::vector<AlertScreen>& alertScreens() {
+    static const std::vector<AlertScreen> screens{
+        {"close-busy", &BusyCloseAlert::create},
+        {"mcp-info", {}},
+        {"mcp-repair", {}},
+        {"mcp-progress", {}},
+        {"mcp-result", {}},
+        {"mcp-error", {}},
+        {"promo-fixture", {}},
+    };
+    return screens;
+}
+
+bool startsWith(const QString& name, const char* prefix) {
+    return name.startsWith(QLatin1String(prefix));
+}
+
+} // namespace
+
+RenderScreens::Content RenderScreens::contentFor(const QString& name) {
+    if (startsWith(name, "mcp-") || name == QLatin1String("close-busy") ||
+        name == QLatin1String("promo-fixture"))
+        return Content::alert;
+    if (startsWith(name, "skills") && name != QLatin1String("skills-autoclose") &&
+        name != QLatin1String("skills-continue"))
+        return Content::skills;
+    return Content::setup;
+}
+
+void RenderScreens::applyState(const QString& name, SetupModel& model) {
+    if (contentFor(name) == Content::skills) {
+        // The skills screens share this base; their own rows arrive with the skills sheet.
+        model.setConsent(true);
+        model.setReady(true);
+        model.setSkillsStatus("Ничего не выбрано. Можно пропустить и добавить навыки позже.");
+        return;
+    }
+    for (const auto& screen : windowScreens()) {
+        if (name != QLatin1String(screen.name))
+            continue;
+        if (name != QLatin1String("welcome"))
+            model.setConsent(true);
+        screen.apply(model);
+        return;
+    }
+}
+
+QSize RenderScreens::defaultSize(Content content) {
+    return content == Content::skills ? QSize(600, 620) : QSize(820, 650);
+}
+
+std::unique_ptr<QMessageBox> RenderScreens::buildAlert(const QString& name, QWidget* parent) {
+    for (const auto& screen : alertScreens()) {
+        if (name == QLatin1String(screen.name))
+            return screen.build ? screen.build(parent) : nullptr;
+    }
+    if (startsWith(name, "mcp-"))
+        return BusyCloseAlert::create(parent);
+    return nullptr;
+}
+
+} // namespace orvek::app

@@ -1,0 +1,137 @@
+#include "app/AppDelegate.h"
+
+#include <optional>
+
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "AppModelFixture.h"
+#include "app/MainWindow.h"
+#include "app/SetupView.h"
+
+namespace orvek::app {
+namespace {
+
+class AppDelegateTest : public ::testing::Test, protected test::AppModelFixture {
+protected:
+    void SetUp() override { ASSERT_TRUE(folder.isValid()); }
+
+    std::unique_ptr<AppDelegate> launch(const QStringList& arguments) {
+        AppDelegate::Hooks hooks;
+        hooks.finish = [this](int status, const QString& message) {
+            finished = status;
+            finishMessage = message;
+        };
+        hooks.showBusyAlert = [this](QWidget*) { ++alerts; };
+        auto delegate =
+            std::make_unique<AppDelegate>(model, LaunchOptions::parse(arguments), std::move(hooks));
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
+
+    QString file(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir folder;
+    std::optional<int> finished;
+    QString finishMessage;
+    int alerts = 0;
+};
+
+TEST_F(AppDelegateTest, OpensOneTitledWindowAndASecondLaunchChangesNothing) {
+    const auto delegate = launch({});
+    MainWindow* window = delegate->window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Орвек · OpenCode для Mac");
+    EXPECT_EQ(window->minimumSize(), QSize(440, 420));
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(247, 248, 243));
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(delegate->window(), window);
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST_F(AppDelegateTest, FitsTheWindowToTheScreen) {
+    const auto delegate = launch({});
+    const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize expected(std::min(std::max(visible.width() - 48, 440), 820),
+                         std::max(std::min(std::max(visible.height() - 80, 400), 650), 420));
+    EXPECT_EQ(delegate->window()->size(), expected);
+}
+
+TEST_F(AppDelegateTest, RefusesToCloseWhileWorkRuns) {
+    struct Row {
+        const char* name;
+        bool busy;
+        bool skillsBusy;
+        bool closes;
+    };
+    for (const auto& row :
+         {Row{"setup running", true, false, false}, Row{"skills running", false, true, false},
+          Row{"idle", false, false, true}}) {
+        SCOPED_TRACE(row.name);
+        test::AppModelFixture fixture;
+        model = fixture.model;
+        alerts = 0;
+        const auto delegate = launch({});
+        model->setBusy(row.busy);
+        model->setSkillsBusy(row.skillsBusy);
+        EXPECT_EQ(delegate->window()->close(), row.closes);
+        EXPECT_EQ(delegate->window()->isVisible(), !row.closes);
+        EXPECT_EQ(alerts, row.closes ? 0 : 1);
+    }
+}
+
+TEST_F(AppDelegateTest, RendersAWindowScreenAfterItHasLaidOut) {
+    const auto delegate = launch({"--render", "ready", file("ready.png"), "--width", "700"});
+    ASSERT_NE(delegate->window(), nullptr);
+    EXPECT_TRUE(model->ready());
+    EXPECT_FALSE(finished) << "the render waits for the layout";
+    QTRY_VERIFY_WITH_TIMEOUT(finished.has_value(), 5000);
+    EXPECT_EQ(*finished, 0) << finishMessage.toStdString();
+    EXPECT_EQ(QImage(file("ready.png")).size(), QSize(700, 650));
+}
+
+TEST_F(AppDelegateTest, RendersAnAlertScreenWithoutAWindow) {
+    const auto delegate = launch({"--render", "close-busy", file("alert.png")});
+    EXPECT_EQ(delegate->window(), nullptr);
+    ASSERT_EQ(finished, 0) << finishMessage.toStdString();
+    EXPECT_FALSE(QImage(file("alert.png")).isNull());
+}
+
+TEST_F(AppDelegateTest, EndsWithAMessageWhenTheScreenCannotBeDrawnOrWritten) {
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        int status;
+    };
+    const Row rows[] = {
+        {"skills screen", {"--render", "skills-busy", file("s.png")}, 2},
+        {"alert of a later feature", {"--render", "promo-fixture", file("p.png")}, 2},
+        {"alert into a missing folder", {"--render", "close-busy", file("no/a.png")}, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        finished.reset();
+        const auto delegate = launch(row.arguments);
+        EXPECT_EQ(delegate->window(), nullptr);
+        EXPECT_EQ(finished, row.status);
+        EXPECT_FALSE(finishMessage.isEmpty());
+    }
+}
+
+TEST_F(AppDelegateTest, RenderWithoutAFileOpensTheWindowUnfitted) {
+    const auto delegate = launch({"--render", "ready"});
+    ASSERT_NE(delegate->window(), nullptr);
+    EXPECT_TRUE(delegate->window()->isVisible());
+    EXPECT_EQ(delegate->window()->size(), QSize(820, 650));
+    EXPECT_FALSE(model->ready()) << "no fixture state without both arguments";
+    QTest::qWait(AppDelegate::kRenderDelayMs + 200);
+    EXPECT_FALSE(finished);
+}
+
+} // namespace
+} // namespace orvek::app
