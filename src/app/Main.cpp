@@ -31,19 +31,25 @@ void chooseRenderPlatform(const orvek::app::LaunchOptions& options) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    using namespace orvek;
-    const auto options = app::LaunchOptions::parse(argumentsOf(argc, argv));
+namespace orvek::app {
+
+/// The process entry.
+struct Main {
+    static int main(int argc, char** argv);
+};
+
+int Main::main(int argc, char** argv) {
+    const auto options = LaunchOptions::parse(argumentsOf(argc, argv));
     chooseRenderPlatform(options);
 
     QApplication application(argc, argv);
-    app::Brand::applyAppearance(application);
+    Brand::applyAppearance(application);
     QApplication::setQuitOnLastWindowClosed(
-        app::AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+        AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     // Destroyed in reverse: the workers stop (finishing their task) before what they use goes.
-    app::QtWorkspace workspace;
-    app::QtMainExecutor mainExecutor;
+    QtWorkspace workspace;
+    QtMainExecutor mainExecutor;
     setup::ThreadExecutor workers;
     std::shared_ptr<setup::SetupModel> model;
     try {
@@ -53,7 +59,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    app::AppDelegate delegate(std::move(model), options);
+    AppDelegate delegate(std::move(model), options);
     delegate.applicationDidFinishLaunching();
     return QApplication::exec();
+}
+
+} // namespace orvek::app
+
+int main(int argc, char** argv) {
+    return orvek::app::Main::main(argc, argv);
 }

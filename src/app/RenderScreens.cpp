@@ -1,6 +1,8 @@
 #include "app/RenderScreens.h"
 
+#include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
 
 #include <QMessageBox>
@@ -90,6 +92,49 @@ const std::vector<ScreenState>& windowScreens() {
     return screens;
 }
 
+// Skills screens, applied on top of the ready model with nothing selected.
+const std::vector<ScreenState>& skillsScreens() {
+    static const std::vector<ScreenState> screens{
+        {"skills-error",
+         [](SetupModel& m) {
+             m.setSelection({"developer"});
+             m.setSkillsFailed(true);
+             m.setCanChooseAlternateFolder(true);
+             // The earlier failure is replaced by the later one, as in a real second attempt.
+             m.setSkillsStatus(
+                 "Существующий навык изменён. Файл сохранён. Повторите только навыки.");
+             m.setSkillsStatus(
+                 "Рабочая папка занята. Файлы сохранены. Выберите другую папку или продолжите без оставшихся навыков.");
+         }},
+        {"skills-ready",
+         [](SetupModel& m) {
+             m.setSelection({"developer"});
+             m.setSkillsSucceeded(true);
+             m.setSkillsStatus("Выбранные навыки готовы. Уже добавленные файлы сохранены.");
+         }},
+        {"skills-all",
+         [](SetupModel& m) {
+             std::set<std::string> all;
+             for (const auto& role : m.roles())
+                 all.insert(role.id);
+             m.setSelection(std::move(all));
+         }},
+        {"skills-busy",
+         [](SetupModel& m) {
+             m.setSkillsBusy(true);
+             m.setSkillsStatus("Добавляем выбранные навыки…");
+         }},
+    };
+    return screens;
+}
+
+void applyFrom(const std::vector<ScreenState>& screens, const QString& name, SetupModel& model) {
+    for (const auto& screen : screens) {
+        if (name == QLatin1String(screen.name))
+            screen.apply(model);
+    }
+}
+
 // Alert screens; an empty builder marks one that arrives with its own feature. Names beginning
 // with "mcp-" that are not listed draw the busy-close alert.
 struct AlertScreen {
@@ -128,20 +173,19 @@ RenderScreens::Content RenderScreens::contentFor(const QString& name) {
 
 void RenderScreens::applyState(const QString& name, SetupModel& model) {
     if (contentFor(name) == Content::skills) {
-        // The skills screens share this base; their own rows arrive with the skills sheet.
         model.setConsent(true);
         model.setReady(true);
         model.setSkillsStatus("Ничего не выбрано. Можно пропустить и добавить навыки позже.");
+        applyFrom(skillsScreens(), name, model);
         return;
     }
-    for (const auto& screen : windowScreens()) {
-        if (name != QLatin1String(screen.name))
-            continue;
-        if (name != QLatin1String("welcome"))
-            model.setConsent(true);
-        screen.apply(model);
-        return;
-    }
+    const auto& screens = windowScreens();
+    const bool listed = std::any_of(screens.begin(), screens.end(), [&](const ScreenState& screen) {
+        return name == QLatin1String(screen.name);
+    });
+    if (listed && name != QLatin1String("welcome"))
+        model.setConsent(true);
+    applyFrom(screens, name, model);
 }
 
 QSize RenderScreens::defaultSize(Content content) {

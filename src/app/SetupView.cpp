@@ -66,7 +66,7 @@ SetupView::SetupView(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
             " QScrollBar::handle:hover { background: %2; }"
             " QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
             " QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-            .arg(Brand::border().darker(115).name(), Brand::muted().name()));
+            .arg(Brand::border().darker(125).name(), Brand::muted().name()));
     build();
 
     // Return presses the primary button wherever the focus is on this screen.

@@ -1,5 +1,8 @@
 #include "app/RenderScreens.h"
 
+#include <set>
+#include <string>
+
 #include <QMessageBox>
 #include <gtest/gtest.h>
 
@@ -83,13 +86,62 @@ TEST(RenderScreens, PutsTheModelIntoEachScreensFixtureState) {
     }
 }
 
-TEST(RenderScreens, SkillsScreensStartFromTheReadyModel) {
-    test::AppModelFixture fixture;
-    RenderScreens::applyState(QStringLiteral("skills-busy"), *fixture.model);
-    EXPECT_TRUE(fixture.model->consent());
-    EXPECT_TRUE(fixture.model->ready());
-    EXPECT_EQ(fixture.model->skillsStatus(),
-              "Ничего не выбрано. Можно пропустить и добавить навыки позже.");
+TEST(RenderScreens, SkillsScreensStartFromTheReadyModelWithNothingSelected) {
+    struct Row {
+        const char* name;
+        std::set<std::string> selection;
+        bool busy;
+        bool failed;
+        bool succeeded;
+        bool alternate;
+        std::string status;
+    };
+    const Row rows[] = {
+        {"skills",
+         {},
+         false,
+         false,
+         false,
+         false,
+         "Ничего не выбрано. Можно пропустить и добавить навыки позже."},
+        {"skills-error",
+         {"developer"},
+         false,
+         true,
+         false,
+         true,
+         "Рабочая папка занята. Файлы сохранены. Выберите другую папку или продолжите без оставшихся навыков."},
+        {"skills-ready",
+         {"developer"},
+         false,
+         false,
+         true,
+         false,
+         "Выбранные навыки готовы. Уже добавленные файлы сохранены."},
+        {"skills-all",
+         {"analyst", "designer", "developer", "manager", "video"},
+         false,
+         false,
+         false,
+         false,
+         "Ничего не выбрано. Можно пропустить и добавить навыки позже."},
+        {"skills-busy", {}, true, false, false, false, "Добавляем выбранные навыки…"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::AppModelFixture fixture;
+        RenderScreens::applyState(QString::fromLatin1(row.name), *fixture.model);
+        const auto& model = *fixture.model;
+        EXPECT_TRUE(model.consent());
+        EXPECT_TRUE(model.ready());
+        EXPECT_FALSE(model.busy());
+        EXPECT_EQ(model.selection(), row.selection);
+        EXPECT_EQ(model.skillsBusy(), row.busy);
+        EXPECT_EQ(model.skillsFailed(), row.failed);
+        EXPECT_EQ(model.skillsSucceeded(), row.succeeded);
+        EXPECT_EQ(model.canChooseAlternateFolder(), row.alternate);
+        EXPECT_EQ(model.skillsStatus(), row.status);
+    }
 }
 
 TEST(RenderScreens, CloseBusyAndUnknownMcpNamesDrawTheBusyAlert) {
