@@ -212,6 +212,15 @@ template <typename Value> void set(CURL* handle, CURLoption option, Value value)
         throw checkFailed();
 }
 
+// The request's redirect policy: none is followed, so a 3xx response is itself the answer
+// (and, not being 200, fails the check).
+struct ExistingNoRedirect {
+    static void apply(CURL* handle) {
+        set(handle, CURLOPT_FOLLOWLOCATION, 0L);
+        set(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    }
+};
+
 struct Body {
     Bytes bytes;
     std::size_t limit = 0;
@@ -321,9 +330,7 @@ JsonValue get(const installer::Deployment& deployment, const std::string& path,
 
     set(handle, CURLOPT_URL, url.c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "https");
-    set(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    // A redirect's own response is the answer, and it is not 200.
-    set(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    ExistingNoRedirect::apply(handle);
     set(handle, CURLOPT_HTTPGET, 1L);
     set(handle, CURLOPT_NOSIGNAL, 1L);
     set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
