@@ -1,6 +1,7 @@
 #include "app/BusyCloseAlert.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 
 #include "app/Brand.h"
@@ -33,6 +34,10 @@ std::unique_ptr<QMessageBox> BusyCloseAlert::create(QWidget* parent) {
     if (auto* text = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         text->setFont(Brand::font(13));
         text->setMinimumWidth(300);
+    }
+    if (auto* layout = alert->layout()) {
+        layout->setContentsMargins(24, 22, 24, 20);
+        layout->setSpacing(14);
     }
     if (auto* ok = alert->button(QMessageBox::Ok))
         ok->setFont(Brand::font(13, QFont::DemiBold));
