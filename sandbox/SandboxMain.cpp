@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "ScenarioRun.h"
+#if defined(ORVEK_SANDBOX_WINDOW)
+#include "ScenarioWindow.h"
+#endif
 #include "Scenarios.h"
 
 namespace {
@@ -19,7 +22,9 @@ constexpr int kUsage = 2;
 int usage() {
     std::cerr << "usage: orvek-sandbox list\n"
                  "       orvek-sandbox run --scenario NAME [--home DIR] [--keep] [--cached] "
-                 "[--cpu]\n";
+                 "[--cpu]\n"
+                 "       orvek-sandbox gui --scenario NAME [--home DIR] [--keep] [--cached] "
+                 "[--screens DIR]\n";
     return kUsage;
 }
 
@@ -37,11 +42,13 @@ int main(int argc, char** argv) {
             std::cout << scenario.name << "\t" << scenario.summary << "\n";
         return 0;
     }
-    if (args.empty() || args[0] != "run")
+    if (args.empty() || (args[0] != "run" && args[0] != "gui"))
         return usage();
+    const bool window = args[0] == "gui";
 
     std::optional<std::string> name;
     sandbox::RunOptions options;
+    std::optional<fs::path> screens;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--scenario" && i + 1 < args.size())
             name = args[++i];
@@ -51,8 +58,10 @@ int main(int argc, char** argv) {
             options.keep = true;
         else if (args[i] == "--cached")
             options.cached = true;
-        else if (args[i] == "--cpu")
+        else if (args[i] == "--cpu" && !window)
             options.measureCpu = true;
+        else if (args[i] == "--screens" && window && i + 1 < args.size())
+            screens = fs::path(args[++i]);
         else
             return usage();
     }
@@ -61,7 +70,15 @@ int main(int argc, char** argv) {
     for (const auto& scenario : sandbox::scenarios()) {
         if (scenario.name == *name) {
             try {
-                return sandbox::runScenario(scenario, programs(), options);
+                if (!window)
+                    return sandbox::runScenario(scenario, programs(), options);
+#if defined(ORVEK_SANDBOX_WINDOW)
+                return sandbox::runScenarioWindow(scenario, programs(), options, screens, argc,
+                                                  argv);
+#else
+                std::cerr << "orvek-sandbox: built without the application window\n";
+                return 1;
+#endif
             } catch (const std::exception& error) {
                 std::cerr << "orvek-sandbox: " << error.what() << "\n";
                 return 1;

@@ -19,25 +19,23 @@ namespace orvek::sandbox {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // A folder made for this run, removed at the end unless it is to be kept.
-class ScratchFolder {
+class ScenarioMachine::Scratch {
 public:
-    ScratchFolder(const std::string& prefix, bool keep) : m_keep(keep) {
+    Scratch(const std::string& prefix, bool keep) : m_keep(keep) {
         std::string pattern =
             (fs::canonical(fs::temp_directory_path()) / (prefix + "XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::system_error(errno, std::generic_category(), "mkdtemp");
         m_path = pattern;
     }
-    ~ScratchFolder() {
+    ~Scratch() {
         std::error_code ignored;
         if (!m_keep)
             fs::remove_all(m_path, ignored);
     }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
     [[nodiscard]] const fs::path& path() const { return m_path; }
 
 private:
@@ -45,14 +43,7 @@ private:
     bool m_keep;
 };
 
-// Opening OpenCode is the desktop's business; here it is only reported.
-class ReportingWorkspace final : public setup::Workspace {
-public:
-    void openApplication(const fs::path& app) override {
-        std::cerr << "open application: " << app.string() << "\n";
-    }
-    void openUrl(const std::string& url) override { std::cerr << "open url: " << url << "\n"; }
-};
+namespace {
 
 double threadCpuMilliseconds() {
     timespec now{};
@@ -60,8 +51,6 @@ double threadCpuMilliseconds() {
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// The simulated user's session: children of the wizard (the helper above all) find the home
-// and OpenCode's settings through these, exactly as on the Mac.
 void enterHome(const fs::path& home) {
     ::setenv("HOME", home.c_str(), 1);
     for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
@@ -71,30 +60,49 @@ void enterHome(const fs::path& home) {
 
 } // namespace
 
+ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::Programs& programs,
+                                 const RunOptions& options)
+    : m_machineFolder(std::make_unique<Scratch>("orvek-sandbox-mac-", options.keep)),
+      m_keep(options.keep) {
+    if (options.home) {
+        fs::create_directories(*options.home);
+        m_home = fs::canonical(*options.home);
+    } else {
+        m_homeFolder = std::make_unique<Scratch>("orvek-sandbox-home-", options.keep);
+        m_home = m_homeFolder->path();
+    }
+    enterHome(m_home);
+    m_mac = std::make_unique<SimulatedMac>(m_home, m_machineFolder->path(), programs);
+    if (options.cached)
+        m_mac->cacheDownloads();
+    scenario.prepare(*m_mac);
+    m_core = std::make_shared<installer::InstallerCore>(m_mac->resources(), m_home, std::nullopt,
+                                                        m_mac->deployment());
+}
+
+ScenarioMachine::~ScenarioMachine() {
+    if (m_keep)
+        std::cerr << "home: " << m_home.string()
+                  << "\nmachine: " << m_machineFolder->path().string() << "\n";
+}
+
+void ReportingWorkspace::openApplication(const fs::path& app) {
+    std::cerr << "open application: " << app.string() << "\n";
+}
+
+void ReportingWorkspace::openUrl(const std::string& url) {
+    std::cerr << "open url: " << url << "\n";
+}
+
+bool endedAsExpected(const Scenario& scenario, bool ready, const std::string& status) {
+    return ready == scenario.expectReady && status.starts_with(scenario.expectedStatus);
+}
+
 int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs,
                 const RunOptions& options) {
-    const ScratchFolder machine("orvek-sandbox-mac-", options.keep);
-    std::optional<ScratchFolder> scratchHome;
-    fs::path home;
-    if (options.home) {
-        home = fs::absolute(*options.home);
-        fs::create_directories(home);
-        home = fs::canonical(home);
-    } else {
-        scratchHome.emplace("orvek-sandbox-home-", options.keep);
-        home = scratchHome->path();
-    }
-    enterHome(home);
-
-    SimulatedMac mac(home, machine.path(), programs);
-    if (options.cached)
-        mac.cacheDownloads();
-    scenario.prepare(mac);
-
-    auto core = std::make_shared<installer::InstallerCore>(mac.resources(), home, std::nullopt,
-                                                           mac.deployment());
+    ScenarioMachine machine(scenario, programs, options);
     ReportingWorkspace workspace;
-    auto services = setup::defaultServices(core, workspace);
+    auto services = setup::defaultServices(machine.core(), workspace);
     double workerCpu = 0;
     services.main = [run = std::move(services.main),
                      &workerCpu](const setup::SetupServices::Progress& progress) {
@@ -125,7 +133,7 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
     bool finished = runOnce();
     if (finished && scenario.beforeRetry) {
         std::cout << (model->ready() ? "ready" : "failed") << "\nretry" << std::endl;
-        scenario.beforeRetry(mac);
+        scenario.beforeRetry(machine.mac());
         finished = runOnce();
     }
     const double mainCpu = threadCpuMilliseconds() - mainBefore;
@@ -137,10 +145,7 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
     if (options.measureCpu)
         std::cerr << "wizard cpu: " << workerCpu + mainCpu << " ms (worker " << workerCpu
                   << " ms, main " << mainCpu << " ms)\n";
-    if (options.keep)
-        std::cerr << "home: " << home.string() << "\nmachine: " << machine.path().string() << "\n";
-    const bool expected = model->ready() == scenario.expectReady &&
-                          model->status().starts_with(scenario.expectedStatus);
+    const bool expected = endedAsExpected(scenario, model->ready(), model->status());
     if (!expected)
         std::cerr << "orvek-sandbox: the run did not end as " << scenario.name << " expects\n";
     return expected ? 0 : 1;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "Scenarios.h"
+#include "installer/InstallerCore.h"
+#include "setup/Workspace.h"
 
 namespace orvek::sandbox {
 
@@ -21,10 +23,46 @@ struct RunOptions {
     bool measureCpu = false;
 };
 
+/// The simulated Mac of one scenario, prepared, with the engine the default services run on.
+/// Enters the simulated home for the whole process: children of the wizard (the helper above
+/// all) find the user's settings through HOME, exactly as on the Mac.
+class ScenarioMachine {
+public:
+    ScenarioMachine(const Scenario& scenario, const SimulatedMac::Programs& programs,
+                    const RunOptions& options);
+    ~ScenarioMachine();
+    ScenarioMachine(const ScenarioMachine&) = delete;
+    ScenarioMachine& operator=(const ScenarioMachine&) = delete;
+
+    [[nodiscard]] SimulatedMac& mac() noexcept { return *m_mac; }
+    [[nodiscard]] const std::shared_ptr<installer::InstallerCore>& core() const noexcept {
+        return m_core;
+    }
+
+private:
+    class Scratch;
+    std::unique_ptr<Scratch> m_machineFolder;
+    std::unique_ptr<Scratch> m_homeFolder;
+    std::filesystem::path m_home;
+    bool m_keep;
+    std::unique_ptr<SimulatedMac> m_mac;
+    std::shared_ptr<installer::InstallerCore> m_core;
+};
+
+/// Opening OpenCode is the desktop's business; the simulated one is only reported on stderr.
+class ReportingWorkspace final : public setup::Workspace {
+public:
+    void openApplication(const std::filesystem::path& app) override;
+    void openUrl(const std::string& url) override;
+};
+
 /// Runs the real main run of the setup model with the default services on the simulated Mac,
 /// printing each status text as the user reads it, then "ready" or "failed". Returns the
 /// process exit status: 0 when the run ends as the scenario expects.
 int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs,
                 const RunOptions& options);
+
+/// Whether the run's outcome is the one the scenario expects.
+[[nodiscard]] bool endedAsExpected(const Scenario& scenario, bool ready, const std::string& status);
 
 } // namespace orvek::sandbox

@@ -7,6 +7,7 @@
 #include "app/AppDelegate.h"
 #include "app/Brand.h"
 #include "app/LaunchOptions.h"
+#include "app/OffscreenNotices.h"
 #include "app/QtMainExecutor.h"
 #include "app/QtWorkspace.h"
 #include "setup/SetupModel.h"
@@ -41,6 +42,7 @@ struct Main {
 int Main::main(int argc, char** argv) {
     const auto options = LaunchOptions::parse(argumentsOf(argc, argv));
     chooseRenderPlatform(options);
+    silenceOffscreenNotices();
 
     QApplication application(argc, argv);
     Brand::applyAppearance(application);

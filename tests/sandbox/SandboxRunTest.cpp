@@ -2,6 +2,7 @@
 // watch it: the real setup model, the default services, the stand-in tools and helper, and the
 // loopback service.
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -152,6 +153,40 @@ TEST(SandboxRun, AFreshRunLeavesTheHelpersSettingsAndTheWizardsPreset) {
     EXPECT_TRUE(
         fs::exists(home / "Library/Application Support/ai.opencode.desktop/opencode.global.dat"));
 }
+
+#if defined(ORVEK_SANDBOX_WINDOW)
+// Width and height from a PNG's header chunk.
+std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
+    const auto number = [&bytes](std::size_t at) {
+        unsigned value = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+        return value;
+    };
+    EXPECT_EQ(bytes.substr(1, 3), "PNG");
+    return {number(16), number(20)};
+}
+
+// The real window, drawn at each state a fresh run passes through, without any display.
+TEST(SandboxRun, TheWindowCanBeWatchedThroughAWholeRun) {
+    const test::TempHome screens;
+    const auto result = InstallerCore::run(
+        ORVEK_SANDBOX, {"gui", "--scenario", "fresh", "--screens", screens.path().string()},
+        installer::Environment{{"PATH", "/usr/bin:/bin"}, {"QT_QPA_PLATFORM", "offscreen"}}, 300);
+    ASSERT_EQ(result.status, 0) << result.standardError;
+    EXPECT_TRUE(result.standardOutput.ends_with("ready\n"));
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(screens.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names.front(), "01-welcome.png");
+    EXPECT_TRUE(names.back().ends_with("-ready.png"));
+    for (const auto& name : names)
+        EXPECT_EQ(pngSize(test::slurp(screens / name)), std::make_pair(820u, 650u)) << name;
+}
+#endif
 
 TEST(SandboxRun, ListsScenariosAndRefusesUnknownOnes) {
     const auto list = sandbox({"list"});
