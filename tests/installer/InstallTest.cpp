@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "SimulatedApp.h"
 #include "Fixtures.h"
+#include "SimulatedApp.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 #include "installer/JsonError.h"
