@@ -1,12 +1,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "CallLog.h"
 #include "Fixtures.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
@@ -65,10 +65,9 @@ protected:
 
         // Status replies are taken in turn from status-1, status-2…; the last one repeats.
         (void)temp.script(engine().helper().lexically_relative(temp.path()),
-                          "state=" + quoted(temp / "helper") +
-                              "\nprintf '%s\\037' \"$@\" >> \"$state/calls\"\necho >> "
-                              "\"$state/calls\"\n"
-                              "case \"$1\" in\n"
+                          test::callLogLines(temp / "helper/calls") +
+                              "state=" + quoted(temp / "helper") +
+                              "\ncase \"$1\" in\n"
                               "status)\n"
                               "  n=$(($(cat \"$state/count\" 2>/dev/null || echo 0) + 1))\n"
                               "  echo $n > \"$state/count\"\n"
@@ -122,18 +121,7 @@ protected:
 
     /// The helper's calls, each as its argument list.
     [[nodiscard]] std::vector<std::vector<std::string>> calls() const {
-        std::vector<std::vector<std::string>> result;
-        if (!fs::exists(temp / "helper/calls"))
-            return result;
-        std::istringstream lines(test::slurp(temp / "helper/calls"));
-        for (std::string line; std::getline(lines, line);) {
-            std::vector<std::string> arguments;
-            std::istringstream fields(line);
-            for (std::string field; std::getline(fields, field, '\x1f');)
-                arguments.push_back(field);
-            result.push_back(arguments);
-        }
-        return result;
+        return test::readCallLog(temp / "helper/calls");
     }
 
     /// Runs connect; returns the progress texts and sets `outcome` to what the user would read.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CallLog.h"
 #include "Fixtures.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
@@ -192,19 +193,7 @@ protected:
 
     /// The calls of a stand-in, each as its argument list.
     [[nodiscard]] std::vector<std::vector<std::string>> calls(const std::string& tool) const {
-        std::vector<std::vector<std::string>> result;
-        std::error_code error;
-        if (!fs::exists(temp / "log" / tool, error))
-            return result;
-        std::istringstream lines(test::slurp(temp / "log" / tool));
-        for (std::string line; std::getline(lines, line);) {
-            std::vector<std::string> arguments;
-            std::istringstream fields(line);
-            for (std::string field; std::getline(fields, field, '\x1f');)
-                arguments.push_back(field);
-            result.push_back(arguments);
-        }
-        return result;
+        return test::readCallLog(temp / "log" / tool);
     }
 
     [[nodiscard]] std::vector<std::string> run(InstallerCore& engine, std::string& outcome) const {
@@ -239,9 +228,7 @@ protected:
 
 private:
     [[nodiscard]] std::string logLine(const std::string& tool) const {
-        const auto log = temp / "log" / tool;
-        return "mkdir -p " + quoted(log.parent_path()) + "\nprintf '%s\\037' \"$@\" >> " +
-               quoted(log) + "\necho >> " + quoted(log) + "\n";
+        return test::callLogLines(temp / "log" / tool);
     }
 };
 
