@@ -8,6 +8,7 @@
 
 #include "CallLog.h"
 #include "Fixtures.h"
+#include "Outcome.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
 #include "installer/HelperCommand.h"
@@ -18,10 +19,10 @@ namespace orvek::installer {
 namespace {
 
 namespace fs = std::filesystem;
+using test::kPassed;
 
 constexpr const char* kStandIns = ORVEK_SANDBOX_STAND_INS;
 constexpr const char* kTeam = "ABCDE12345";
-constexpr const char* kPassed = "passed";
 
 constexpr const char* kFinishSignIn = "Завершите вход в Орвек в браузере…";
 constexpr const char* kCheckingConnection = "Проверяем подключение…";
@@ -125,24 +126,16 @@ protected:
     }
 
     /// Runs connect; returns the progress texts and sets `outcome` to what the user would read.
-    std::vector<std::string> connect(InstallerCore& core, std::string& outcome) const {
+    static std::vector<std::string> connect(InstallerCore& core, std::string& outcome) {
         std::vector<std::string> texts;
-        try {
-            core.connect([&texts](const std::string& text) { texts.push_back(text); });
-            outcome = kPassed;
-        } catch (const InstallerFailure& failure) {
-            outcome = failure.message();
-            code = failure.code();
-        } catch (const std::exception& error) {
-            outcome = std::string("other: ") + error.what();
-        }
+        outcome = test::outcomeOf(
+            [&] { core.connect([&texts](const std::string& text) { texts.push_back(text); }); });
         return texts;
     }
 
     static std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
     test::TempHome temp;
-    mutable std::optional<std::string> code;
 };
 
 const std::vector<std::string> kStatus = HelperCommand::statusArguments();
@@ -192,7 +185,6 @@ TEST_F(Connect, AnythingButAPlainNotConfiguredStopsBeforeSignIn) {
         EXPECT_EQ(outcome, kCouldNotCheck);
         EXPECT_TRUE(texts.empty());
         EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
-        EXPECT_FALSE(code.has_value());
     }
 }
 
@@ -222,8 +214,7 @@ TEST_F(Connect, AFailedSignInCarriesTheHelpersCode) {
 
     EXPECT_EQ(
         outcome,
-        "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: OPERATION_LOCKED\nЭтап: helper-setup:exit=75");
-    EXPECT_EQ(code, "OPERATION_LOCKED");
+        "code OPERATION_LOCKED: Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: OPERATION_LOCKED\nЭтап: helper-setup:exit=75");
     EXPECT_EQ(texts, std::vector<std::string>{kFinishSignIn});
     EXPECT_FALSE(fs::exists(config()));
 }
@@ -239,7 +230,6 @@ TEST_F(Connect, AnUnconfirmedSignInWritesNoPreset) {
     (void)connect(core, outcome);
 
     EXPECT_EQ(outcome, kNotConfirmed);
-    EXPECT_FALSE(code.has_value());
     EXPECT_FALSE(fs::exists(config() / "opencode.json"));
     EXPECT_FALSE(fs::exists(config() / "opencode.json.orvek-preset-owned"));
 }
@@ -262,7 +252,7 @@ TEST_F(Connect, OpenCodeOpenedDuringSignInThenARetryTakesTheSavedConnection) {
     const auto texts = connect(core, outcome);
     EXPECT_EQ(texts, std::vector<std::string>{kCheckingSaved});
     // The engine's service is unreachable here, so the check itself fails, keeping the files.
-    EXPECT_EQ(outcome, kCheckFailed);
+    EXPECT_EQ(outcome, std::string("code EXISTING_CONNECTION_CHECK_FAILED: ") + kCheckFailed);
     EXPECT_EQ(test::slurp(config() / "opencode.jsonc"), kHelperConfiguration);
     EXPECT_EQ(calls().size(), 4u);
     EXPECT_EQ(calls().back(), kStatus);
@@ -296,8 +286,9 @@ TEST_F(Connect, ASavedConnectionIsCheckedNotReplaced) {
     std::string outcome;
     const auto texts = connect(core, outcome);
     EXPECT_EQ(texts, std::vector<std::string>{kCheckingSaved});
-    EXPECT_EQ(outcome, "Настройки не поддерживаются. Исходные файлы сохранены.");
-    EXPECT_EQ(code, "CONFIGURATION_UNSUPPORTED");
+    EXPECT_EQ(
+        outcome,
+        "code CONFIGURATION_UNSUPPORTED: Настройки не поддерживаются. Исходные файлы сохранены.");
     EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
     EXPECT_EQ(test::slurp(config() / "opencode.jsonc"), "{\"model\": 1}");
 }

@@ -15,6 +15,7 @@
 
 #include "CallLog.h"
 #include "Fixtures.h"
+#include "Outcome.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
@@ -27,12 +28,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using sandbox::PlistFormat;
+using test::kPassed;
+using test::outcomeOf;
 
 constexpr const char* kStandIns = ORVEK_SANDBOX_STAND_INS;
 constexpr const char* kTeam = "ABCDE12345";
 constexpr const char* kImageUrl = "https://downloads.example.com/OpenCode-2.1.4-arm64.dmg";
 constexpr const char* kImageName = "OpenCode-2.1.4-arm64.dmg";
-constexpr const char* kPassed = "passed";
 
 constexpr const char* kChecking = "Проверяем компьютер…";
 constexpr const char* kDownloading = "Скачиваем официальный OpenCode…";
@@ -54,23 +56,6 @@ constexpr const char* kAppeared = "OpenCode уже появился в папк�
 constexpr const char* kHelperChanged = "Компонент подключения изменён. Повторите установку.";
 constexpr const char* kLink =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
-
-/// What the user would be shown: "passed", the failure's message, or the platform error's errno.
-template <typename Step> std::string outcomeOf(Step&& step) {
-    try {
-        step();
-        return kPassed;
-    } catch (const InstallerFailure& failure) {
-        return failure.code() ? "code " + *failure.code() + ": " + failure.message()
-                              : failure.message();
-    } catch (const PlatformError& error) {
-        return "errno " + std::to_string(error.errnoValue()) + " at " + error.path().string();
-    } catch (const PlistError& error) {
-        return "plist " + error.path().string();
-    } catch (const JsonError&) {
-        return "json";
-    }
-}
 
 /// Every file and link under `folder` with its bytes or destination, by relative path.
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
