@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "SandboxServer.h"
+#include "ScopedEnvironment.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
 #include "installer/InstallerCore.h"
@@ -121,28 +122,6 @@ void expectFailure(const std::function<void()>& action, const std::string& messa
         EXPECT_EQ(failure.code(), code);
     }
 }
-
-// Sets a variable for one test and puts the previous state back afterwards.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedVariable() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // A home with the helper's saved connection and a loopback HTTPS service under the
 // production-shaped API host that accepts the key and offers every model.
@@ -298,18 +277,18 @@ TEST_F(ExistingConnectionTest, OverrideVariablesRefuseBeforeAnythingIsChecked) {
     for (const char* name : {"OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG", "OPENCODE_CONFIG_CONTENT",
                              "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"}) {
         SCOPED_TRACE(name);
-        const ScopedVariable variable(name, "/somewhere/else");
+        test::ScopedEnvironment environment;
+        environment.set(name, "/somewhere/else");
         expectFailure([&] { reuse(); }, kUnsupported, kUnsupportedCode);
         EXPECT_FALSE(fs::exists(home / "pgrep.log")) << "refused before looking for OpenCode";
         EXPECT_EQ(requests(), 0);
         EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
     }
 
-    const ScopedVariable a("OPENCODE_CONFIG_DIR", "");
-    const ScopedVariable b("OPENCODE_CONFIG", "");
-    const ScopedVariable c("OPENCODE_CONFIG_CONTENT", "");
-    const ScopedVariable d("ORVEK_CLI_STATE_DIR", "");
-    const ScopedVariable e("ORVEK_API_URL", "");
+    test::ScopedEnvironment environment;
+    for (const char* name : {"OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG", "OPENCODE_CONFIG_CONTENT",
+                             "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
+        environment.set(name, "");
     reuse();
     EXPECT_EQ(test::slurp(home / kJsonc), kPatched) << "empty variables are no overrides";
 }

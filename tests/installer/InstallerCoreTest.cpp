@@ -6,31 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include "ScopedEnvironment.h"
+
 namespace orvek::installer {
 namespace {
 
-// Sets or clears XDG_CONFIG_HOME for one test and puts the old value back.
+// XDG_CONFIG_HOME for one test (cleared for a null value), the old value put back afterwards.
 class ScopedXdg {
 public:
     explicit ScopedXdg(const char* value) {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            m_old = old;
         if (value != nullptr)
-            ::setenv("XDG_CONFIG_HOME", value, 1);
+            m_environment.set("XDG_CONFIG_HOME", value);
         else
-            ::unsetenv("XDG_CONFIG_HOME");
+            m_environment.unset("XDG_CONFIG_HOME");
     }
-    ~ScopedXdg() {
-        if (m_old)
-            ::setenv("XDG_CONFIG_HOME", m_old->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-    }
-    ScopedXdg(const ScopedXdg&) = delete;
-    ScopedXdg& operator=(const ScopedXdg&) = delete;
 
 private:
-    std::optional<std::string> m_old;
+    test::ScopedEnvironment m_environment;
 };
 
 TEST(InstallerCore, DerivesItsFoldersFromHomeAndConfigHome) {

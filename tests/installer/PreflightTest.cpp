@@ -23,12 +23,17 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
+#include "ScopedEnvironment.h"
 #include "TempHome.h"
 #include "installer/PlatformError.h"
 
 namespace orvek::installer {
 namespace {
 
+using orvek::test::kPassed;
+using orvek::test::outcomeOf;
+using orvek::test::ScopedEnvironment;
 using orvek::test::slurp;
 using orvek::test::TempHome;
 
@@ -40,47 +45,16 @@ constexpr const char* kSpaceMessage = "Для установки нужно не
 constexpr const char* kCloseMessage = "Закройте OpenCode и повторите действие.";
 constexpr const char* kLinkMessage =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
-constexpr const char* kPassed = "passed";
 
 const std::vector<const char*> kOverrides = {"OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
                                              "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR",
                                              "ORVEK_API_URL"};
 
-/// Sets or clears environment variables and puts every one it touched back when it goes.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment() = default;
-    ~ScopedEnvironment() {
-        for (const auto& [name, old] : m_saved) {
-            if (old)
-                ::setenv(name.c_str(), old->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-    void set(const std::string& name, const char* value) {
-        if (m_saved.find(name) == m_saved.end()) {
-            const char* old = std::getenv(name.c_str());
-            m_saved.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-        }
-        if (value != nullptr)
-            ::setenv(name.c_str(), value, 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
-
 /// The environment of a wizard started normally: none of the variables preflight looks at.
 void clearPreflightVariables(ScopedEnvironment& environment) {
-    environment.set("XDG_CONFIG_HOME", nullptr);
+    environment.unset("XDG_CONFIG_HOME");
     for (const char* name : kOverrides)
-        environment.set(name, nullptr);
+        environment.unset(name);
 }
 
 /// Sets the process umask for the life of the guard.
@@ -157,19 +131,6 @@ InstallerCore makeCore(const std::filesystem::path& home, const std::filesystem:
     deployment.pgrep = pgrep;
     return InstallerCore("/nonexistent/Resources", home, home / ".config", std::move(deployment),
                          std::move(fileManager));
-}
-
-/// What the user would be shown: "passed", the failure's message, or the platform error's errno.
-template <typename Step> std::string outcomeOf(Step&& step) {
-    try {
-        step();
-        return kPassed;
-    } catch (const InstallerFailure& failure) {
-        return failure.code() ? "code " + *failure.code() + ": " + failure.message()
-                              : failure.message();
-    } catch (const PlatformError& error) {
-        return "errno " + std::to_string(error.errnoValue()) + " at " + error.path().string();
-    }
 }
 
 /// A pgrep that answers with a fixed exit status and notes its arguments, one a line.

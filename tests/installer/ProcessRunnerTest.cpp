@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ScopedEnvironment.h"
 #include "TempHome.h"
 #include "installer/InstallerFailure.h"
 #include "installer/PlatformError.h"
@@ -112,18 +113,6 @@ std::vector<std::string> sortedLines(const std::string& text) {
     return lines;
 }
 
-/// Sets an environment variable for the life of the guard.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name) { ::setenv(name, value, 1); }
-    ~ScopedVariable() { ::unsetenv(m_name); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-};
-
 TEST(ProcessRunnerCapture, KeepsBothStreamsApartAndReportsTheExitCode) {
     TempHome home;
     const auto late = (home / "late.pid").string();
@@ -206,13 +195,15 @@ TEST(ProcessRunnerCapture, StandardInputIsShared) {
 }
 
 TEST(ProcessRunnerEnvironment, AbsentEnvironmentIsInherited) {
-    ScopedVariable probe("ORVEK_RUNNER_PROBE", "inherited value");
+    orvek::test::ScopedEnvironment probe;
+    probe.set("ORVEK_RUNNER_PROBE", "inherited value");
     EXPECT_EQ(runChild({"env", "ORVEK_RUNNER_PROBE"}).standardOutput,
               "ORVEK_RUNNER_PROBE=inherited value\n");
 }
 
 TEST(ProcessRunnerEnvironment, GivenEnvironmentIsTheWholeEnvironment) {
-    ScopedVariable probe("ORVEK_RUNNER_PROBE", "must not leak");
+    orvek::test::ScopedEnvironment probe;
+    probe.set("ORVEK_RUNNER_PROBE", "must not leak");
     struct Case {
         const char* name;
         Environment environment;
@@ -346,7 +337,8 @@ TEST(ProcessRunnerOutputLimit, OneMebibyteInTotalIsTheLimit) {
 
 TEST(ProcessRunnerRequire, NonZeroExitFailsWithTheCallersMessage) {
     TempHome home;
-    ScopedVariable probe("ORVEK_RUNNER_PROBE", "expected");
+    orvek::test::ScopedEnvironment probe;
+    probe.set("ORVEK_RUNNER_PROBE", "expected");
     const auto checksProbe = home.script("probe.sh", "[ \"$ORVEK_RUNNER_PROBE\" = expected ]");
     struct Case {
         const char* name;
