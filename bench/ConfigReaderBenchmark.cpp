@@ -8,12 +8,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/Json.h"
 #include "config/ConfigReader.h"
 
 namespace {
 
+using orvek::base::JsonValue;
 using orvek::config::ConfigReader;
-using orvek::installer::JsonValue;
 
 constexpr std::size_t kTargetSize = 1'040'000;
 

@@ -1,4 +1,4 @@
-// Verifying a downloaded payload: InstallerCore::hashFile of a 1 GiB file against
+// Verifying a downloaded payload: hashFile of a 1 GiB file against
 // `openssl dgst -sha256` and `sha256sum` of the same file in the same run (goal: at least 0.9x
 // the throughput of openssl), and the peak resident memory of a child that runs hashFile once
 // against a child that does nothing (goal: under 64 MiB).
@@ -25,14 +25,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include "installer/InstallerCore.h"
-#include "installer/UniqueFd.h"
+#include "base/Hashing.h"
+#include "base/ProcessRunner.h"
+#include "base/UniqueFd.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using orvek::installer::InstallerCore;
-using orvek::installer::UniqueFd;
+using orvek::base::UniqueFd;
+namespace base = orvek::base;
 
 constexpr std::uint64_t kFileSize = std::uint64_t{1} << 30;
 constexpr std::size_t kWriteChunk = 1 << 20;
@@ -109,7 +110,7 @@ std::optional<fs::path> findProgram(std::string_view name) {
 
 void hashFileBenchmark(benchmark::State& state, const fs::path& file, const std::string& digest) {
     for (auto _ : state) {
-        if (InstallerCore::hashFile(file) != digest) {
+        if (base::hashFile(file) != digest) {
             state.SkipWithError("hashFile gave a different digest");
             break;
         }
@@ -128,7 +129,7 @@ void toolBenchmark(benchmark::State& state, const std::string& program,
         return;
     }
     for (auto _ : state) {
-        const auto result = InstallerCore::run(*executable, arguments, std::nullopt, 120);
+        const auto result = base::run(*executable, arguments, std::nullopt, 120);
         if (result.status != 0 || result.standardOutput.find(digest) == std::string::npos) {
             state.SkipWithError((program + " gave no matching digest").c_str());
             break;
@@ -147,7 +148,7 @@ double childPeakMiB(const fs::path* file) {
         int code = 0;
         if (file != nullptr) {
             try {
-                (void)InstallerCore::hashFile(*file);
+                (void)base::hashFile(*file);
             } catch (...) {
                 code = 1;
             }
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
         const auto file = folder.path() / "payload.bin";
         writePayload(file, kFileSize);
         // Also brings the file into the page cache, so no pass pays for the disk alone.
-        const std::string digest = InstallerCore::hashFile(file);
+        const std::string digest = base::hashFile(file);
 
         const auto configure = [](benchmark::internal::Benchmark* benchmark) {
             benchmark->Unit(benchmark::kMillisecond)

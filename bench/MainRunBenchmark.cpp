@@ -14,6 +14,7 @@
 
 #include "ScenarioRun.h"
 #include "Scenarios.h"
+#include "base/ProcessRunner.h"
 #include "installer/HelperCommand.h"
 #include "installer/InstallerCore.h"
 #include "setup/DefaultServices.h"
@@ -75,8 +76,8 @@ void BM_HelperStatusBaseline(benchmark::State& state) {
     fs::copy_file(ORVEK_SANDBOX_HELPER, helper, fs::copy_options::overwrite_existing);
     for (auto _ : state) {
         const double before = threadCpuSeconds();
-        const auto result = installer::InstallerCore::run(
-            helper, installer::HelperCommand::statusArguments(), std::nullopt, 30);
+        const auto result =
+            base::run(helper, installer::HelperCommand::statusArguments(), std::nullopt, 30);
         state.SetIterationTime(threadCpuSeconds() - before);
         if (result.status != 0) {
             state.SkipWithError("the helper stand-in is not signed in");

@@ -11,7 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "installer/InstallerCore.h"
+#include "base/ProcessRunner.h"
 
 #ifdef __APPLE__
 #include <crt_externs.h>
@@ -26,7 +26,7 @@ constexpr const char* kTrue = "/bin/true";
 
 void BM_Run(benchmark::State& state) {
     for (auto _ : state) {
-        const auto result = orvek::installer::InstallerCore::run(kTrue, {}, std::nullopt, 10);
+        const auto result = orvek::base::run(kTrue, {}, std::nullopt, 10);
         if (result.status != 0) {
             state.SkipWithError("/bin/true failed");
             break;

@@ -11,17 +11,18 @@
 #include <string>
 #include <string_view>
 
+#include "base/InstallerFailure.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
 #include "config/ConfigReader.h"
-#include "installer/InstallerFailure.h"
-#include "installer/JsonError.h"
 
 namespace {
 
+using orvek::base::InstallerFailure;
+using orvek::base::JsonError;
+using orvek::base::JsonValue;
 using orvek::config::ConfigNode;
 using orvek::config::ConfigReader;
-using orvek::installer::InstallerFailure;
-using orvek::installer::JsonError;
-using orvek::installer::JsonValue;
 
 [[noreturn]] void fail(const char* what, std::string_view input) {
     std::cerr << "config reader fuzz: " << what << " (" << input.size() << " bytes)\n";

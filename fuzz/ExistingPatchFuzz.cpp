@@ -9,19 +9,19 @@
 #include <string>
 #include <string_view>
 
+#include "base/InstallerFailure.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
 #include "config/ConfigReader.h"
-#include "config/ExistingConnection.h"
-#include "installer/InstallerCore.h"
-#include "installer/InstallerFailure.h"
-#include "installer/JsonError.h"
+#include "config/ProductLists.h"
+#include "config/SavedConnection.h"
 
 namespace {
 
+using orvek::base::InstallerFailure;
+using orvek::base::JsonError;
+using orvek::base::JsonValue;
 using orvek::config::ConfigReader;
-using orvek::installer::InstallerCore;
-using orvek::installer::InstallerFailure;
-using orvek::installer::JsonError;
-using orvek::installer::JsonValue;
 
 void check(bool condition, const char* what, std::string_view input) {
     if (condition)
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     std::string patched;
     try {
-        patched = orvek::config::ExistingConnection::patch(input);
+        patched = orvek::config::SavedConnection::patch(input);
     } catch (const InstallerFailure& failure) {
         check(failure.code() == ConfigReader::failure().code(), "an unexpected refusal", input);
         return 0;
@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::exception&) {
         check(false, "the patched file is refused by the reader", input);
     }
-    check(after.at("model") == "orvek/" + std::string(InstallerCore::defaultOrvekModel),
+    check(after.at("model") == "orvek/" + std::string(orvek::config::defaultOrvekModel),
           "the default model is not set", input);
     const auto& models = after.at("provider").at("orvek").at("models");
-    for (const auto id : InstallerCore::orvekModels) {
+    for (const auto id : orvek::config::orvekModels) {
         const std::string name(id);
         check(models.contains(name), "a model of the set is missing", input);
         const auto& original = before.at("provider").at("orvek").at("models");
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(withoutPatchedParts(after, originalModels) == withoutPatchedParts(before, originalModels),
           "a value outside the patch changed", input);
     // Patching again changes nothing more: the file converges after one run.
-    check(orvek::config::ExistingConnection::patch(patched) == patched,
+    check(orvek::config::SavedConnection::patch(patched) == patched,
           "a second patch changes the file again", input);
     return 0;
 }

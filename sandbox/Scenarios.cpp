@@ -13,7 +13,7 @@ using nlohmann::json;
 
 std::vector<std::string> modelsWithout(std::string_view missing) {
     std::vector<std::string> ids;
-    for (const auto id : installer::InstallerCore::orvekModels)
+    for (const auto id : config::orvekModels)
         if (id != missing)
             ids.emplace_back(id);
     return ids;

@@ -9,6 +9,7 @@
 
 #include <plist/plist.h>
 
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek::sandbox {
@@ -28,7 +29,7 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes,
 }
 
 void runOrThrow(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
-    const auto result = installer::InstallerCore::run(program, arguments, std::nullopt, 60);
+    const auto result = base::run(program, arguments, std::nullopt, 60);
     if (result.signaled || result.status != 0)
         throw std::runtime_error(program.string() + " failed: " + result.standardError);
 }

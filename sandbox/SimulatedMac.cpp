@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "SimulatedApp.h"
+#include "base/Hashing.h"
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek::sandbox {
@@ -32,7 +34,7 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 }
 
 void runOrThrow(const fs::path& program, const std::vector<std::string>& arguments) {
-    const auto result = InstallerCore::run(program, arguments, std::nullopt, 120);
+    const auto result = base::run(program, arguments, std::nullopt, 120);
     if (result.signaled || result.status != 0)
         throw std::runtime_error(program.string() + " failed: " + result.standardError);
 }
@@ -51,7 +53,7 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
     writeApp(staging, infoPlist(openCodeInfo(), PlistFormat::xml));
     signApp(m_programs.standIns, staging, kTeam);
     packImage(staging, imagePath());
-    m_imageHash = InstallerCore::hashFile(imagePath());
+    m_imageHash = base::hashFile(imagePath());
 
     // The helper archive holds one executable, the stand-in.
     const auto helperFolder = m_machine / "build/helper";
@@ -62,8 +64,8 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
                                                 fs::perms::others_exec);
     runOrThrow("/usr/bin/tar",
                {"-C", helperFolder.string(), "-czf", archivePath().string(), "orvek"});
-    m_archiveHash = InstallerCore::hashFile(archivePath());
-    m_helperHash = InstallerCore::hashFile(helperFolder / "orvek");
+    m_archiveHash = base::hashFile(archivePath());
+    m_helperHash = base::hashFile(helperFolder / "orvek");
 
     m_server->serveFile(kImageRoute, imagePath());
     m_server->serveFile(kArchiveRoute, archivePath());

@@ -18,8 +18,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "installer/PlatformError.h"
-#include "installer/UniqueFd.h"
+#include "base/PlatformError.h"
+#include "base/UniqueFd.h"
 
 namespace orvek::sandbox {
 
@@ -110,17 +110,17 @@ std::string pem(const std::function<int(BIO*)>& write) {
 }
 
 void createFile(const std::filesystem::path& path, const std::string& bytes) {
-    const installer::UniqueFd file(
+    const base::UniqueFd file(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!file)
-        installer::throwLastError("создать файл", path);
+        base::throwLastError("создать файл", path);
     std::size_t written = 0;
     while (written < bytes.size()) {
         const auto count = ::write(file.get(), bytes.data() + written, bytes.size() - written);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            installer::throwLastError("записать файл", path);
+            base::throwLastError("записать файл", path);
         }
         written += static_cast<std::size_t>(count);
     }

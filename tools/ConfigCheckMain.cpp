@@ -12,19 +12,19 @@
 #include <utility>
 #include <vector>
 
+#include "base/FilePrimitives.h"
+#include "base/InstallerFailure.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
 #include "config/ConfigReader.h"
-#include "installer/InstallerCore.h"
-#include "installer/InstallerFailure.h"
-#include "installer/JsonError.h"
 
 namespace {
 
+using orvek::base::InstallerFailure;
+using orvek::base::JsonError;
+using orvek::base::JsonValue;
 using orvek::config::ConfigNode;
 using orvek::config::ConfigReader;
-using orvek::installer::InstallerCore;
-using orvek::installer::InstallerFailure;
-using orvek::installer::JsonError;
-using orvek::installer::JsonValue;
 
 // BSD sysexits: the command line was wrong.
 constexpr int kUsageError = 64;
@@ -83,7 +83,7 @@ std::pair<std::string, std::int64_t> explain(std::string_view bytes) {
 int check(const std::string& path) {
     std::string bytes;
     try {
-        bytes = InstallerCore::read(path);
+        bytes = orvek::base::read(path);
     } catch (const InstallerFailure& failure) {
         std::cout << "unreadable: " << failure.message() << '\n';
         return kUnreadable;

@@ -12,13 +12,14 @@
 
 #include <utf8proc.h>
 
-#include "installer/JsonError.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
 
 namespace orvek::config {
 
 namespace {
 
-using installer::JsonValue;
+using base::JsonValue;
 
 constexpr std::size_t kSizeLimit = 1'048'576;
 // The root sits at depth 0, so this allows 48 levels.
@@ -92,15 +93,15 @@ bool plainNumber(std::string_view token) {
     return i == size && integerDigits + exponent <= kFiniteDigits;
 }
 
-installer::JsonError decoderError(const JsonValue::exception& error, std::size_t base,
-                                  std::size_t size) {
+base::JsonError decoderError(const JsonValue::exception& error, std::size_t base,
+                             std::size_t size) {
     std::size_t offset = base;
     if (const auto* parse = dynamic_cast<const JsonValue::parse_error*>(&error);
         parse != nullptr && parse->byte > 0)
         offset = std::min(base + parse->byte - 1, size);
     const std::string what =
         error.id == kNumberOverflow ? "слишком большое число" : "некорректный JSON";
-    return installer::JsonError(
+    return base::JsonError(
         "Файл настроек содержит " + what + " (байт " + std::to_string(offset) + ").", offset);
 }
 
@@ -179,9 +180,9 @@ private:
 
 } // namespace
 
-installer::InstallerFailure ConfigReader::failure() {
-    return installer::InstallerFailure("Настройки не поддерживаются. Исходные файлы сохранены.",
-                                       "CONFIGURATION_UNSUPPORTED");
+base::InstallerFailure ConfigReader::failure() {
+    return base::InstallerFailure("Настройки не поддерживаются. Исходные файлы сохранены.",
+                                  "CONFIGURATION_UNSUPPORTED");
 }
 
 std::optional<std::size_t> ConfigReader::invalidUtf8(std::string_view bytes) noexcept {

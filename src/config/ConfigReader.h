@@ -6,38 +6,39 @@
 #include <string>
 #include <string_view>
 
+#include "base/InstallerFailure.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
 #include "config/ConfigNode.h"
-#include "installer/InstallerCore.h"
-#include "installer/InstallerFailure.h"
 
 namespace orvek::config {
 
 /// Strict reader of users' JSON settings files: accepts only plain RFC 8259 JSON whose top
 /// value is an object, with no duplicate member names at any depth, and records the byte range
 /// of every value so that callers can patch a file in place. Structural refusals throw
-/// `failure()`; errors of the JSON decoder pass through as installer::JsonError.
+/// `failure()`; errors of the JSON decoder pass through as base::JsonError.
 class ConfigReader {
 public:
     struct Parsed {
         ConfigNode node;
-        installer::JsonValue dictionary;
+        base::JsonValue dictionary;
     };
 
     /// The one refusal of the reader, shared by every caller that meets a settings file of an
     /// unexpected shape.
-    [[nodiscard]] static installer::InstallerFailure failure();
+    [[nodiscard]] static base::InstallerFailure failure();
 
     /// Checks size (at most 1 MiB) and UTF-8; throws `failure()`.
     explicit ConfigReader(std::string_view bytes);
 
-    /// The top object's node and the decoded document; throws `failure()` or JsonError.
+    /// The top object's node and the decoded document; throws `failure()` or base::JsonError.
     [[nodiscard]] static Parsed parse(std::string_view bytes);
 
     /// Offset of the first byte that is not part of a well-formed UTF-8 sequence; absent when
     /// the whole input is UTF-8. Never throws.
     [[nodiscard]] static std::optional<std::size_t> invalidUtf8(std::string_view bytes) noexcept;
 
-    // The steps of `parse`, public for diagnostics. Each throws `failure()` or JsonError.
+    // The steps of `parse`, public for diagnostics. Each throws `failure()` or base::JsonError.
     void space();
     void need(char byte);
     [[nodiscard]] std::string string();

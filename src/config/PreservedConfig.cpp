@@ -16,29 +16,24 @@
 #include <sys/xattr.h>
 #endif
 
+#include "base/FilePrimitives.h"
+#include "base/InstallerFailure.h"
+#include "base/PlatformError.h"
+#include "base/UniqueFd.h"
+#include "base/Uuid.h"
 #include "config/ConfigReader.h"
-#include "installer/InstallerCore.h"
-#include "installer/InstallerFailure.h"
-#include "installer/PlatformError.h"
-#include "installer/UniqueFd.h"
-#include "installer/Uuid.h"
 
 namespace orvek::config::PreservedConfig {
 
 namespace {
 
-using installer::InstallerCore;
-using installer::InstallerFailure;
-using installer::PlatformError;
-using installer::throwLastError;
-using installer::UniqueFd;
-
-InstallerFailure changed() {
-    return InstallerFailure("Настройки изменились во время проверки.", "CONFIGURATION_CHANGED");
-}
+using base::InstallerFailure;
+using base::PlatformError;
+using base::throwLastError;
+using base::UniqueFd;
 
 std::filesystem::path sibling(const std::filesystem::path& target, const char* infix) {
-    return target.parent_path() / (target.filename().string() + "." + infix + installer::newUuid());
+    return target.parent_path() / (target.filename().string() + "." + infix + base::newUuid());
 }
 
 // A file this call created. Unless kept, it is removed when the owner goes away, but only while
@@ -49,11 +44,11 @@ public:
         m_fd.reset(
             ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!m_fd)
-            throwLastError("создать файл", m_path);
+            base::throwLastError("создать файл", m_path);
         if (::fstat(m_fd.get(), &m_attributes) != 0) {
             const int error = errno;
             ::unlink(m_path.c_str());
-            throw PlatformError(error, "создать файл", m_path);
+            throw base::PlatformError(error, "создать файл", m_path);
         }
     }
     ~CreatedFile() {
@@ -72,49 +67,31 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
     [[nodiscard]] const struct stat& attributes() const noexcept { return m_attributes; }
 
-    /// Closes the file; throws PlatformError when the close reports a failed write.
+    /// Closes the file; throws base::PlatformError when the close reports a failed write.
     void close(const char* operation) {
         if (::close(m_fd.release()) != 0)
-            throwLastError(operation, m_path);
+            base::throwLastError(operation, m_path);
     }
     void keep() noexcept { m_kept = true; }
 
 private:
     std::filesystem::path m_path;
-    UniqueFd m_fd;
+    base::UniqueFd m_fd;
     struct stat m_attributes {};
     bool m_kept = false;
 };
-
-void writeAll(int fd, const char* data, std::size_t size, const char* operation,
-              const std::filesystem::path& path) {
-    std::size_t written = 0;
-    while (written < size) {
-        const auto count = ::write(fd, data + written, size - written);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throwLastError(operation, path);
-        }
-        written += static_cast<std::size_t>(count);
-    }
-}
 
 #if !defined(__APPLE__)
 
 void copyData(int from, const std::filesystem::path& source, const CreatedFile& to) {
     std::vector<char> buffer(64 * 1024);
-    while (true) {
-        const auto count = ::read(from, buffer.data(), buffer.size());
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throwLastError("скопировать файл", source);
-        }
-        if (count == 0)
+    for (;;) {
+        const auto count =
+            base::readFull(from, buffer.data(), buffer.size(), "скопировать файл", source);
+        base::writeAll(to.fd(), std::string_view(buffer.data(), count), "скопировать файл",
+                       to.path());
+        if (count < buffer.size())
             return;
-        writeAll(to.fd(), buffer.data(), static_cast<std::size_t>(count), "скопировать файл",
-                 to.path());
     }
 }
 
@@ -127,7 +104,7 @@ void copyExtendedAttributes(int from, const std::filesystem::path& source, const
         if (size < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP))
             return;
         if (size < 0)
-            throwLastError("скопировать файл", source);
+            base::throwLastError("скопировать файл", source);
         names.resize(static_cast<std::size_t>(size));
         const auto listed = ::flistxattr(from, names.data(), names.size());
         if (listed >= 0) {
@@ -136,7 +113,7 @@ void copyExtendedAttributes(int from, const std::filesystem::path& source, const
         }
         // ERANGE: an attribute was added between the two calls.
         if (errno != ERANGE)
-            throwLastError("скопировать файл", source);
+            base::throwLastError("скопировать файл", source);
     }
 
     std::vector<char> value;
@@ -158,10 +135,10 @@ void copyExtendedAttributes(int from, const std::filesystem::path& source, const
         if (length < 0 && errno == ENODATA)
             continue;
         if (length < 0)
-            throwLastError("скопировать файл", source);
+            base::throwLastError("скопировать файл", source);
         if (::fsetxattr(to.fd(), name.c_str(), value.data(), static_cast<std::size_t>(length), 0) !=
             0)
-            throwLastError("скопировать файл", to.path());
+            base::throwLastError("скопировать файл", to.path());
     }
 }
 #endif
@@ -176,14 +153,14 @@ void copyInto(int from, const struct stat& original, const std::filesystem::path
     (void)original;
     (void)source;
     if (::fcopyfile(from, to.fd(), nullptr, COPYFILE_ALL) != 0)
-        throwLastError("скопировать файл", to.path());
+        base::throwLastError("скопировать файл", to.path());
 #else
     copyData(from, source, to);
     if (::fchown(to.fd(), original.st_uid, original.st_gid) != 0) {
         // Without privileges only the group can fail to carry; that loses nothing of the
         // owner's rights, while a copy owned by someone else's account would.
         if (errno != EPERM || to.attributes().st_uid != original.st_uid)
-            throwLastError("скопировать файл", to.path());
+            base::throwLastError("скопировать файл", to.path());
     }
 #if defined(__linux__)
     copyExtendedAttributes(from, source, to);
@@ -191,22 +168,22 @@ void copyInto(int from, const struct stat& original, const std::filesystem::path
     // After the owner change, which may clear set-ID bits, and after the access list, whose
     // mask the group bits must match.
     if (::fchmod(to.fd(), original.st_mode & 07777) != 0)
-        throwLastError("скопировать файл", to.path());
+        base::throwLastError("скопировать файл", to.path());
     const std::array<struct timespec, 2> times{original.st_atim, original.st_mtim};
     if (::futimens(to.fd(), times.data()) != 0)
-        throwLastError("скопировать файл", to.path());
+        base::throwLastError("скопировать файл", to.path());
 #endif
 }
 
 // The platform copy of a regular file into a new sibling, which goes away again if the copy
 // fails half way.
 void copyFile(const std::filesystem::path& source, CreatedFile& to) {
-    UniqueFd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    base::UniqueFd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!from)
-        throwLastError("скопировать файл", source);
+        base::throwLastError("скопировать файл", source);
     struct stat original {};
     if (::fstat(from.get(), &original) != 0)
-        throwLastError("скопировать файл", source);
+        base::throwLastError("скопировать файл", source);
     // Swapped for something else since it was checked.
     if (!S_ISREG(original.st_mode))
         throw ConfigReader::failure();
@@ -222,8 +199,8 @@ void call(const StepHook& hook, Step step) {
 
 void replace(const std::filesystem::path& target, std::string_view expected,
              std::string_view updated, const StepHook& hook) {
-    InstallerCore::noLinks(target);
-    if (InstallerCore::read(target) != expected)
+    base::noLinks(target);
+    if (base::read(target) != expected)
         throw ConfigReader::failure();
     if (expected == updated)
         return;
@@ -233,31 +210,34 @@ void replace(const std::filesystem::path& target, std::string_view expected,
 
     struct stat attributes {};
     if (::lstat(target.c_str(), &attributes) != 0)
-        throwLastError("прочитать свойства файла", target);
+        base::throwLastError("прочитать свойства файла", target);
     if (!S_ISREG(attributes.st_mode) || attributes.st_uid != ::getuid() ||
         (attributes.st_mode & S_IWUSR) == 0)
+        throw ConfigReader::failure();
+    // The staged copy would carry the flag and could be neither renamed nor removed.
+    if (base::lockedAgainstChange(target))
         throw ConfigReader::failure();
     call(hook, Step::checked);
 
     const auto stagedPath = sibling(target, "orvek-stage-");
     const auto backupPath = sibling(target, "orvek-backup-");
-    InstallerCore::noLinks(stagedPath);
-    InstallerCore::noLinks(backupPath);
+    base::noLinks(stagedPath);
+    base::noLinks(backupPath);
 
     CreatedFile staged(stagedPath);
     copyFile(target, staged);
     call(hook, Step::staged);
 
     if (::ftruncate(staged.fd(), 0) != 0 || ::lseek(staged.fd(), 0, SEEK_SET) != 0)
-        throwLastError("записать файл", stagedPath);
-    writeAll(staged.fd(), updated.data(), updated.size(), "записать файл", stagedPath);
+        base::throwLastError("записать файл", stagedPath);
+    base::writeAll(staged.fd(), updated, "записать файл", stagedPath);
     if (::fsync(staged.fd()) != 0)
-        throwLastError("сохранить файл на диск", stagedPath);
+        base::throwLastError("сохранить файл на диск", stagedPath);
     staged.close("записать файл");
     call(hook, Step::written);
 
-    InstallerCore::noLinks(target);
-    if (InstallerCore::read(target) != expected)
+    base::noLinks(target);
+    if (base::read(target) != expected)
         throw changed();
     call(hook, Step::rechecked);
 
@@ -265,25 +245,33 @@ void replace(const std::filesystem::path& target, std::string_view expected,
         // Once complete, the backup stays for good: it is the user's way back.
         CreatedFile backup(backupPath);
         copyFile(target, backup);
+        if (::fsync(backup.fd()) != 0)
+            base::throwLastError("сохранить файл на диск", backupPath);
         backup.close("скопировать файл");
         backup.keep();
+        base::syncFolder(target.parent_path());
     }
     call(hook, Step::backedUp);
 
-    if (InstallerCore::read(backupPath) != expected || InstallerCore::read(target) != expected)
+    if (base::read(backupPath) != expected || base::read(target) != expected)
         throw ConfigReader::failure();
     call(hook, Step::verified);
 
     // The one replacement: atomic within the folder, so the target is never half written.
     if (::rename(stagedPath.c_str(), target.c_str()) != 0)
         throw ConfigReader::failure();
+    base::syncFolder(target.parent_path());
     call(hook, Step::renamed);
 
-    if (InstallerCore::read(target) != updated)
+    if (base::read(target) != updated)
         throw ConfigReader::failure();
 }
 
 } // namespace
+
+InstallerFailure changed() {
+    return InstallerFailure("Настройки изменились во время проверки.", "CONFIGURATION_CHANGED");
+}
 
 void write(const std::filesystem::path& target, std::string_view expected,
            std::string_view updated) {

@@ -4,6 +4,9 @@
 #include <functional>
 #include <string_view>
 
+#include "base/InstallerFailure.h"
+#include "base/PlatformError.h"
+
 namespace orvek::config {
 
 /// The one way an existing user file is replaced: only while it still holds exactly the bytes
@@ -24,8 +27,11 @@ enum class Step {
 
 using StepHook = std::function<void(Step)>;
 
+/// The failure of a write whose target changed under it: "CONFIGURATION_CHANGED".
+[[nodiscard]] base::InstallerFailure changed();
+
 /// Throws InstallerFailure "CONFIGURATION_UNSUPPORTED" or "CONFIGURATION_CHANGED", the link
-/// and size failures of the file primitives, or PlatformError.
+/// and size failures of the file primitives, or base::PlatformError.
 void write(const std::filesystem::path& target, std::string_view expected,
            std::string_view updated);
 

@@ -1,7 +1,10 @@
-#include "config/ExistingConnection.h"
-#include "installer/HelperCommand.h"
 #include "installer/InstallerCore.h"
-#include "installer/PathPresence.h"
+
+#include "base/PathPresence.h"
+#include "base/ProcessRunner.h"
+#include "installer/ExistingConnection.h"
+#include "installer/HelperCommand.h"
+#include "installer/HelperReplies.h"
 
 namespace orvek::installer {
 
@@ -20,10 +23,10 @@ constexpr const char* kCheckingConnection = "Проверяем подключе
 
 // A fresh sign-in is safe only when the helper says in so many words, on its error stream,
 // that it holds no connection; anything else may hide a connection a new sign-in would replace.
-bool freshSetupAllowed(const ProcessResult& status) {
+bool freshSetupAllowed(const base::ProcessResult& status) {
     if (status.status == 0 || status.signaled)
         return false;
-    const auto reply = InstallerCore::response(status.standardError);
+    const auto reply = response(status.standardError);
     const auto error = reply.find("error");
     if (error == reply.end() || !error->is_object())
         return false;
@@ -42,11 +45,11 @@ void InstallerCore::connect(const std::function<void(const std::string&)>& progr
     verifyApp(*installedApp());
     (void)tryPrepareFreshDesktopDefaults(desktopData());
 
-    const auto status = run(helper(), HelperCommand::statusArguments(), std::nullopt,
-                            HelperCommand::kStatusTimeout);
+    const auto status = base::run(helper(), HelperCommand::statusArguments(), std::nullopt,
+                                  HelperCommand::kStatusTimeout);
     if (!status.signaled && statusConfigured(status.status, status.standardOutput)) {
         progress(kCheckingSaved);
-        config::ExistingConnection::reuse(*this);
+        ExistingConnection::reuse(*this);
         return;
     }
     if (!freshSetupAllowed(status))
@@ -54,18 +57,18 @@ void InstallerCore::connect(const std::function<void(const std::string&)>& progr
 
     const auto folder = globalConfig();
     for (const char* name : {"opencode.jsonc", "opencode.json", "orvek-api-key"})
-        if (present(folder / name))
+        if (base::present(folder / name))
             throw InstallerFailure(kUnconfirmedSettings);
 
     progress(kFinishSignIn);
-    const auto setup =
-        run(helper(), HelperCommand::setupArguments(), std::nullopt, HelperCommand::kSetupTimeout);
+    const auto setup = base::run(helper(), HelperCommand::setupArguments(), std::nullopt,
+                                 HelperCommand::kSetupTimeout);
     if (setup.signaled || !setupSucceeded(setup.status, setup.standardOutput))
         throw setupFailure(setup.standardOutput, setup.standardError, setup.status);
 
     progress(kCheckingConnection);
-    const auto check = run(helper(), HelperCommand::statusArguments(), std::nullopt,
-                           HelperCommand::kStatusTimeout);
+    const auto check = base::run(helper(), HelperCommand::statusArguments(), std::nullopt,
+                                 HelperCommand::kStatusTimeout);
     if (check.signaled || !statusConfigured(check.status, check.standardOutput))
         throw InstallerFailure(kNotConfirmed);
 

@@ -1,20 +1,20 @@
 #include "installer/InstallerCore.h"
-#include "installer/PathPresence.h"
-#include "installer/ScopedRemoval.h"
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <string_view>
-#include <system_error>
-#include <utility>
 #include <vector>
 
+#include "base/FilePrimitives.h"
+#include "base/Hashing.h"
+#include "base/NoReplaceRename.h"
+#include "base/PathPresence.h"
+#include "base/PlatformError.h"
+#include "base/ProcessRunner.h"
+#include "base/TempFolder.h"
+#include "base/Uuid.h"
 #include "config/ConfigReader.h"
-#include "installer/NoReplaceRename.h"
-#include "installer/PlatformError.h"
-#include "installer/Uuid.h"
+#include "installer/Deployment.h"
 
 namespace orvek::installer {
 
@@ -33,13 +33,7 @@ constexpr std::string_view kEntryKey = "cli-arm64";
 constexpr const char* kArchiveName = "orvek-0.1.10-arm64.tar.gz";
 constexpr double kTarTimeoutSeconds = 180;
 
-bool validHash(const std::string& text) {
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
-bool failed(const ProcessResult& result) {
+bool failed(const base::ProcessResult& result) {
     return result.signaled || result.status != 0;
 }
 
@@ -63,8 +57,8 @@ bool singleExecutableListing(std::string_view listing) {
 
 void InstallerCore::installHelper() const {
     const auto target = helper();
-    noLinks(target);
-    if (presentOrFail(target)) {
+    base::noLinks(target);
+    if (base::presentOrFail(target)) {
         verifyHelper();
         return;
     }
@@ -83,44 +77,45 @@ void InstallerCore::installHelper() const {
     const auto archive = download(url->second, sha256->second, kArchiveName);
 
     const auto listing =
-        run(deployment().tar, {"-tzf", archive.string()}, std::nullopt, kTarTimeoutSeconds);
+        base::run(deployment().tar, {"-tzf", archive.string()}, std::nullopt, kTarTimeoutSeconds);
     if (failed(listing) || config::ConfigReader::invalidUtf8(listing.standardOutput))
         throw InstallerFailure(kDamagedMessage);
     if (!singleExecutableListing(listing.standardOutput))
         throw InstallerFailure(kContentMessage);
 
     // Guarded before it exists: the name is new, so whatever appears under it is ours to remove.
-    const ScopedRemoval staging(root() / ("helper-stage-" + newUuid()));
-    directory(staging.path());
+    const base::TempFolder staging(root() / ("helper-stage-" + base::newUuid()));
     const auto extraction =
-        run(deployment().tar, {"-xzf", archive.string(), "-C", staging.path().string()},
-            std::nullopt, kTarTimeoutSeconds);
+        base::run(deployment().tar, {"-xzf", archive.string(), "-C", staging.path().string()},
+                  std::nullopt, kTarTimeoutSeconds);
     if (failed(extraction))
         throw InstallerFailure(kUnpackMessage);
 
     // A listing does not show an entry's type: a link or a folder named "orvek" passes it.
     const auto staged = staging.path() / "orvek";
-    noLinks(staging.path());
+    base::noLinks(staging.path());
     struct stat attributes {};
     if (::lstat(staged.c_str(), &attributes) != 0)
-        throwLastError("прочитать файл", staged);
+        base::throwLastError("прочитать файл", staged);
     if (!S_ISREG(attributes.st_mode))
         throw InstallerFailure(kContentMessage);
-    noLinks(staged);
-    if (hashFile(staged) != helperBinaryHash())
+    base::noLinks(staged);
+    if (base::hashFile(staged) != helperBinaryHash())
         throw InstallerFailure(kChecksumMessage);
     if (::chmod(staged.c_str(), 0700) != 0)
-        throwLastError("изменить права файла", staged);
+        base::throwLastError("изменить права файла", staged);
 
-    directory(target.parent_path());
-    noLinks(target);
-    moveWithoutReplacing(staged, target);
+    base::directory(target.parent_path());
+    base::noLinks(target);
+    base::publishWithoutReplacing(staged, target);
 }
 
 void InstallerCore::verifyHelper() const {
     const auto target = helper();
-    noLinks(target);
-    if (hashFile(target) != helperBinaryHash())
+    base::noLinks(target);
+    // The helper first: a missing helper is reported as such, whatever the manifest says.
+    const auto actual = base::hashFile(target);
+    if (actual != helperBinaryHash())
         throw InstallerFailure(kChangedMessage);
 }
 
@@ -129,7 +124,7 @@ std::string InstallerCore::helperBinaryHash() const {
     if (!entry)
         throw InstallerFailure(kNoBinaryHashMessage);
     const auto binary = entry->find("binarySha256");
-    if (binary == entry->end() || !validHash(binary->second))
+    if (binary == entry->end() || !base::isSha256Text(binary->second))
         throw InstallerFailure(kNoBinaryHashMessage);
     return binary->second;
 }

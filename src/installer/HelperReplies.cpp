@@ -1,10 +1,15 @@
+#include "installer/HelperReplies.h"
+
 #include <algorithm>
 #include <array>
 
+#include "base/Json.h"
 #include "installer/HelperCommand.h"
-#include "installer/InstallerCore.h"
 
 namespace orvek::installer {
+
+using base::InstallerFailure;
+using base::JsonValue;
 
 namespace {
 
@@ -27,7 +32,7 @@ bool isString(const JsonValue& reply, std::string_view key, std::string_view exp
 
 // The recognised code of the reply's "error" object, or empty.
 std::string_view recognisedCode(std::string_view bytes) {
-    const auto reply = InstallerCore::response(bytes);
+    const auto reply = response(bytes);
     const auto error = reply.find("error");
     if (error == reply.end() || !error->is_object())
         return {};
@@ -41,7 +46,7 @@ std::string_view recognisedCode(std::string_view bytes) {
 
 } // namespace
 
-JsonValue InstallerCore::response(std::string_view bytes) {
+JsonValue response(std::string_view bytes) {
     // The decoder would stop at a NUL byte and ignore what follows; a reply never holds one.
     if (bytes.size() > kReplyLimit || bytes.find('\0') != std::string_view::npos)
         return JsonValue::object();
@@ -51,19 +56,19 @@ JsonValue InstallerCore::response(std::string_view bytes) {
     return reply;
 }
 
-bool InstallerCore::boolean(const JsonValue& dictionary, std::string_view key) {
+bool boolean(const JsonValue& dictionary, std::string_view key) {
     if (!dictionary.is_object())
         return false;
     const auto it = dictionary.find(key);
     return it != dictionary.end() && it->is_boolean() && it->get<bool>();
 }
 
-bool InstallerCore::setupSucceeded(int status, std::string_view standardOutput) {
+bool setupSucceeded(int status, std::string_view standardOutput) {
     const auto reply = response(standardOutput);
     return status == 0 && boolean(reply, "ok") && isString(reply, "command", "setup");
 }
 
-bool InstallerCore::statusConfigured(int status, std::string_view standardOutput) {
+bool statusConfigured(int status, std::string_view standardOutput) {
     const auto reply = response(standardOutput);
     if (status != 0)
         return false;
@@ -84,8 +89,7 @@ bool InstallerCore::statusConfigured(int status, std::string_view standardOutput
     return std::find(agents->begin(), agents->end(), JsonValue("opencode")) != agents->end();
 }
 
-std::string InstallerCore::helperErrorCode(std::string_view standardOutput,
-                                           std::string_view standardError) {
+std::string helperErrorCode(std::string_view standardOutput, std::string_view standardError) {
     for (const auto stream : {standardError, standardOutput}) {
         if (const auto code = recognisedCode(stream); !code.empty())
             return std::string(code);
@@ -93,8 +97,8 @@ std::string InstallerCore::helperErrorCode(std::string_view standardOutput,
     return std::string(HelperCommand::kConfigurationFailed);
 }
 
-InstallerFailure InstallerCore::setupFailure(std::string_view standardOutput,
-                                             std::string_view standardError, int status) {
+InstallerFailure setupFailure(std::string_view standardOutput, std::string_view standardError,
+                              int status) {
     auto code = helperErrorCode(standardOutput, standardError);
     std::string message =
         code == "MANIFEST_FETCH_FAILED"

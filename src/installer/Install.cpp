@@ -1,6 +1,4 @@
 #include "installer/InstallerCore.h"
-#include "installer/PathPresence.h"
-#include "installer/ScopedRemoval.h"
 
 #include <unistd.h>
 
@@ -15,10 +13,13 @@
 
 #include <plist/plist.h>
 
-#include "installer/NoReplaceRename.h"
-#include "installer/PlatformError.h"
-#include "installer/PlistError.h"
-#include "installer/Uuid.h"
+#include "base/FilePrimitives.h"
+#include "base/PathPresence.h"
+#include "base/PlatformError.h"
+#include "base/PlistError.h"
+#include "base/ProcessRunner.h"
+#include "base/TempPath.h"
+#include "base/Uuid.h"
 
 namespace orvek::installer {
 
@@ -61,7 +62,7 @@ PlistHandle parsePlist(const Bytes& bytes, const std::filesystem::path& path) {
     else
         plist_from_xml(bytes.data(), length, &node);
     if (node == nullptr)
-        throw PlistError(path);
+        throw base::PlistError(path);
     return PlistHandle(node);
 }
 
@@ -85,7 +86,7 @@ bool validTeam(const std::string& team) {
 class MountPoint {
 public:
     explicit MountPoint(std::filesystem::path path) : m_path(std::move(path)) {
-        InstallerCore::directory(m_path);
+        base::directory(m_path);
     }
     ~MountPoint() { ::rmdir(m_path.c_str()); }
     MountPoint(const MountPoint&) = delete;
@@ -105,8 +106,8 @@ public:
         : m_hdiutil(std::move(hdiutil)), m_mountPoint(std::move(mountPoint)) {}
     ~Attachment() {
         try {
-            (void)InstallerCore::run(m_hdiutil, {"detach", m_mountPoint.string()}, std::nullopt,
-                                     kToolTimeoutSeconds);
+            (void)base::run(m_hdiutil, {"detach", m_mountPoint.string()}, std::nullopt,
+                            kToolTimeoutSeconds);
         } catch (...) {
         }
     }
@@ -122,35 +123,35 @@ private:
 // to `target` without ever replacing what the user put there meanwhile.
 void installOfficial(const InstallerCore& core, const std::filesystem::path& target) {
     const auto manifest = core.payloadManifest();
-    const auto entry = InstallerCore::stringEntry(manifest, InstallerCore::architecture);
+    const auto entry = InstallerCore::stringEntry(manifest, config::architecture);
     if (!entry || !entry->contains("url") || !entry->contains("sha256"))
         throw InstallerFailure(kNoComponent);
     const auto image = core.download(entry->at("url"), entry->at("sha256"), kImageName);
 
     const auto& deployment = core.deployment();
-    const MountPoint mountPoint(core.root() / ("mount-" + newUuid()));
+    const MountPoint mountPoint(core.root() / ("mount-" + base::newUuid()));
     const Attachment attachment(deployment.hdiutil, mountPoint.path());
-    InstallerCore::require(deployment.hdiutil,
-                           {"attach", "-nobrowse", "-readonly", "-mountpoint",
-                            mountPoint.path().string(), image.string()},
-                           kOpenImage, kToolTimeoutSeconds);
+    base::require(deployment.hdiutil,
+                  {"attach", "-nobrowse", "-readonly", "-mountpoint", mountPoint.path().string(),
+                   image.string()},
+                  kOpenImage, kToolTimeoutSeconds);
     const auto mounted = mountPoint.path() / "OpenCode.app";
     core.verifyApp(mounted);
     core.ensureClosed();
 
     const auto folder = target.parent_path();
-    InstallerCore::directory(folder);
-    const ScopedRemoval copy(folder / (".orvek-install-" + newUuid() + ".app"));
-    InstallerCore::require(deployment.ditto, {mounted.string(), copy.path().string()}, kCopy,
-                           kToolTimeoutSeconds);
+    base::directory(folder);
+    base::TempPath copy(folder / (".orvek-install-" + base::newUuid() + ".app"));
+    base::require(deployment.ditto, {mounted.string(), copy.path().string()}, kCopy,
+                  kToolTimeoutSeconds);
     core.verifyApp(copy.path());
 
-    InstallerCore::noLinks(target);
-    if (presentOrFail(target))
+    base::noLinks(target);
+    if (base::presentOrFail(target))
         throw InstallerFailure(kAppeared);
     try {
-        moveWithoutReplacing(copy.path(), target);
-    } catch (const PlatformError& error) {
+        copy.keepAs(target);
+    } catch (const base::PlatformError& error) {
         // Lost the race after the check above: the same situation, and the user's item stays.
         if (error.errnoValue() == EEXIST)
             throw InstallerFailure(kAppeared);
@@ -199,9 +200,9 @@ void InstallerCore::install(const std::function<void(const std::string&)>& progr
 }
 
 void InstallerCore::verifyApp(const std::filesystem::path& app) const {
-    noLinks(app);
+    base::noLinks(app);
     const auto infoPath = app / "Contents/Info.plist";
-    const auto info = parsePlist(read(infoPath), infoPath);
+    const auto info = parsePlist(base::read(infoPath), infoPath);
     if (plist_get_node_type(info.get()) != PLIST_DICT ||
         !hasString(info.get(), "CFBundleShortVersionString", kVersion) ||
         !hasString(info.get(), "CFBundleIdentifier", kBundleIdentifier))
@@ -213,9 +214,9 @@ void InstallerCore::verifyApp(const std::filesystem::path& app) const {
         throw InstallerFailure(kNoPublisher);
 
     const std::string requirement = kRequirementPrefix + team->get<std::string>() + "\"";
-    require(m_deployment.codesign,
-            {"--verify", "--deep", "--strict", "-R", requirement, app.string()}, kSignature,
-            kToolTimeoutSeconds);
+    base::require(m_deployment.codesign,
+                  {"--verify", "--deep", "--strict", "-R", requirement, app.string()}, kSignature,
+                  kToolTimeoutSeconds);
 }
 
 } // namespace orvek::installer

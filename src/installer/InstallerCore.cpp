@@ -17,27 +17,12 @@ std::filesystem::path standardized(const std::filesystem::path& path) {
 
 } // namespace
 
-const std::array<std::string_view, 5> InstallerCore::profileIDs = {"developer", "analyst",
-                                                                   "designer", "manager", "video"};
-
-const std::array<std::string_view, 7> InstallerCore::orvekModels = {
-    "claude-opus-5",     "gpt-5.6-sol", "claude-sonnet-5", "claude-opus-5.5",
-    "claude-sonnet-5.5", "gpt-6-astra", "gpt-6.1-sol"};
-
-const std::array<std::string_view, 8> InstallerCore::freeModels = {"big-pickle",
-                                                                   "beam-free",
-                                                                   "flint-40b-free",
-                                                                   "mimo-v2.6-flash-free",
-                                                                   "nemotron-3.5-super-vl-free",
-                                                                   "nemotron-3.5-lightning-free",
-                                                                   "deepseek-v4.1-flash-free",
-                                                                   "glm-5.3-flash-free"};
-
 InstallerCore::InstallerCore(const std::filesystem::path& resources,
                              const std::optional<std::filesystem::path>& home,
                              const std::optional<std::filesystem::path>& configHome,
-                             Deployment deployment, std::shared_ptr<const FileManager> fileManager)
-    : m_fm(fileManager ? std::move(fileManager) : FileManager::defaultManager()),
+                             Deployment deployment,
+                             std::shared_ptr<const base::FileManager> fileManager)
+    : m_fm(fileManager ? std::move(fileManager) : base::FileManager::defaultManager()),
       m_deployment(std::move(deployment)) {
     const auto homeArgument = home ? *home : m_fm->homeDirectoryForCurrentUser();
     m_resources = standardized(resources);

@@ -1,9 +1,11 @@
 #include "installer/InstallerCore.h"
 
+#include "base/FilePrimitives.h"
+
 namespace orvek::installer {
 
 JsonValue InstallerCore::payloadManifest() const {
-    return readObject(m_resources / "payloads.json");
+    return base::readObject(m_resources / "payloads.json");
 }
 
 std::optional<std::map<std::string, std::string>>

@@ -1,18 +1,14 @@
 #include "installer/InstallerCore.h"
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
+
+#include "base/FilePrimitives.h"
+#include "base/ProcessRunner.h"
 
 namespace orvek::installer {
 
 namespace {
-
-// Each of these makes OpenCode or the helper read its settings from somewhere the wizard does not
-// write, so a run under any of them would configure the wrong place.
-constexpr std::array<const char*, 5> kOverrideVariables = {"OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
-                                                           "OPENCODE_CONFIG_CONTENT",
-                                                           "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"};
 
 // Decimal bytes: the figure the user sees in Finder, not 1.5 GiB.
 constexpr std::uint64_t kRequiredFreeBytes = 1'500'000'000;
@@ -29,14 +25,14 @@ bool setAndNonEmpty(const char* value) {
 void InstallerCore::preflight() const {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); setAndNonEmpty(xdg) && xdg[0] != '/')
         throw InstallerFailure("XDG_CONFIG_HOME должен указывать абсолютную папку.");
-    for (const char* name : kOverrideVariables) {
+    for (const char* name : config::overrideVariables) {
         if (setAndNonEmpty(std::getenv(name)))
             throw InstallerFailure(
                 "Обнаружены нестандартные настройки окружения. Запустите мастер без переопределения настроек OpenCode и Орвека.");
     }
 
     // Kept even when a later check fails; the next attempt finds it in place.
-    directory(root());
+    base::directory(root());
 
     if (const auto available = fm().availableCapacity(root());
         available && *available < kRequiredFreeBytes)
@@ -47,7 +43,7 @@ void InstallerCore::preflight() const {
 
 void InstallerCore::ensureClosed() const {
     const auto result =
-        run(deployment().pgrep, {"-x", "OpenCode"}, std::nullopt, kPgrepTimeoutSeconds);
+        base::run(deployment().pgrep, {"-x", "OpenCode"}, std::nullopt, kPgrepTimeoutSeconds);
     // A pgrep ended by signal 1 also reads as 1; only its own "no match" exit will do.
     if (result.signaled || result.status != kPgrepNoMatch)
         throw InstallerFailure("Закройте OpenCode и повторите действие.");

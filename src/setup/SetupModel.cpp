@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "installer/InstallerFailure.h"
+#include "base/InstallerFailure.h"
 #include "setup/DefaultServices.h"
 
 namespace orvek::setup {
@@ -21,7 +21,7 @@ constexpr const char* kNothingSelectedText =
 std::string describeCurrentException() {
     try {
         throw;
-    } catch (const installer::InstallerFailure& failure) {
+    } catch (const base::InstallerFailure& failure) {
         return failure.message();
     } catch (const std::exception& error) {
         std::string description = error.what();
@@ -49,7 +49,7 @@ std::shared_ptr<SetupModel> SetupModel::create(Workspace& workspace, Executor& m
                                                Executor& worker) {
     const auto resources = bundledResources();
     if (!resources)
-        throw installer::InstallerFailure(kMissingResourcesText);
+        throw base::InstallerFailure(kMissingResourcesText);
     auto core = std::make_shared<installer::InstallerCore>(*resources);
     return create(defaultServices(std::move(core), workspace), mainExecutor, worker);
 }
@@ -102,7 +102,7 @@ void SetupModel::start() {
         try {
             // A record without the run is reported like any other failure, not as a crash.
             if (!self->m_services.main)
-                throw installer::InstallerFailure(kUnexpectedFailureText);
+                throw base::InstallerFailure(kUnexpectedFailureText);
             self->m_services.main(progress);
         } catch (...) {
             self->m_main.post([self, description = describeCurrentException()]() mutable {

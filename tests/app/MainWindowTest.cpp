@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "ManualExecutor.h"
-#include "installer/InstallerFailure.h"
+#include "base/InstallerFailure.h"
 
 namespace orvek::app {
 namespace {
@@ -19,7 +19,7 @@ protected:
         services.main = [this](const setup::SetupServices::Progress& progress) {
             progress("Подготавливаем подключение…");
             if (failRun)
-                throw installer::InstallerFailure("Закройте OpenCode и повторите действие.");
+                throw base::InstallerFailure("Закройте OpenCode и повторите действие.");
         };
         services.open = [this] { ++opened; };
         model = setup::SetupModel::create(services, mainExecutor, worker);

@@ -8,19 +8,21 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "base/InstallerFailure.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
+#include "base/ProcessRunner.h"
 #include "config/ConfigReader.h"
 #include "installer/InstallerCore.h"
-#include "installer/InstallerFailure.h"
-#include "installer/JsonError.h"
 
 namespace orvek::config {
 namespace {
 
 namespace fs = std::filesystem;
+using base::InstallerFailure;
+using base::JsonError;
+using base::JsonValue;
 using installer::InstallerCore;
-using installer::InstallerFailure;
-using installer::JsonError;
-using installer::JsonValue;
 
 constexpr const char* kUnsupported = "Настройки не поддерживаются. Исходные файлы сохранены.";
 constexpr std::size_t kLimit = 1'048'576;
@@ -55,7 +57,7 @@ Verdict judge(std::string_view bytes) {
     try {
         (void)ConfigReader::parse(bytes);
         return verdict;
-    } catch (const JsonError& error) {
+    } catch (const base::JsonError& error) {
         verdict.outcome = Outcome::decoderError;
         verdict.offset = error.byteOffset();
         verdict.description = error.what();
@@ -626,7 +628,7 @@ struct Check {
 };
 
 Check check(const std::vector<std::string>& arguments) {
-    const auto result = InstallerCore::run(ORVEK_CONFIG_CHECK, arguments, std::nullopt, 30);
+    const auto result = base::run(ORVEK_CONFIG_CHECK, arguments, std::nullopt, 30);
     return {result.status, result.standardOutput, result.standardError};
 }
 

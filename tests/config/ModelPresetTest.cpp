@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "base/Hashing.h"
+#include "base/Json.h"
+#include "base/JsonError.h"
+#include "base/PlatformError.h"
 #include "installer/InstallerCore.h"
-#include "installer/JsonError.h"
-#include "installer/PlatformError.h"
 
 namespace orvek::installer {
 namespace {
@@ -80,8 +82,7 @@ public:
     Bench() {
         home.write("resources/free-provider.json", kFreeProvider);
         home.write("resources/payloads.json",
-                   InstallerCore::json(
-                       {{"cli-arm64", {{"binarySha256", InstallerCore::hash(kHelperBinary)}}}}));
+                   base::json({{"cli-arm64", {{"binarySha256", base::hash(kHelperBinary)}}}}));
         home.write(fs::relative(core().helper(), home.path()), kHelperBinary);
         home.write(kJsonc, kHelperConfiguration);
     }
@@ -149,7 +150,7 @@ TEST(ModelPreset, EmbedsTheShippedProviderDecoded) {
 TEST(ModelPreset, McpConfigurationBytes) {
     const InstallerCore anna("/Applications/Orvek.app/Contents/Resources", fs::path("/Users/anna"));
     EXPECT_EQ(
-        InstallerCore::json(anna.mcpConfiguration()),
+        base::json(anna.mcpConfiguration()),
         R"({"command":["\/Users\/anna\/Library\/Application Support\/Orvek\/OpenCodeSetup\/0.1.0\/helper\/orvek","mcp"],"enabled":true,"environment":{"ORVEK_TOKEN_STORAGE":"file"},"timeout":60000,"type":"local"})");
 }
 
@@ -205,7 +206,7 @@ TEST(ModelPreset, PresetWithoutMarkerFailsWithTheMissingFile) {
     try {
         bench.apply();
         ADD_FAILURE() << "expected a missing marker";
-    } catch (const PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         EXPECT_EQ(error.errnoValue(), ENOENT);
         EXPECT_EQ(error.path(), bench.home / kMarker);
     }
@@ -308,13 +309,15 @@ TEST(ModelPreset, RefusesBeforeWritingAnything) {
             try {
                 bench.apply();
                 ADD_FAILURE() << "expected a platform error";
-            } catch (const PlatformError& error) {
+            } catch (const base::PlatformError& error) {
                 EXPECT_EQ(error.errnoValue(), number);
                 EXPECT_EQ(error.path(), bench.home / relative);
             }
         };
     };
-    const auto failsToDecode = [](const Bench& bench) { EXPECT_THROW(bench.apply(), JsonError); };
+    const auto failsToDecode = [](const Bench& bench) {
+        EXPECT_THROW(bench.apply(), base::JsonError);
+    };
     const Row rows[] = {
         {"free provider is an array",
          [](const Bench& bench) { bench.home.write("resources/free-provider.json", "[{}]"); },

@@ -26,16 +26,16 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
-#include "installer/InstallerFailure.h"
-#include "installer/PlatformError.h"
-#include "installer/UniqueFd.h"
+#include "base/InstallerFailure.h"
+#include "base/PlatformError.h"
+#include "base/UniqueFd.h"
 
 namespace orvek::config {
 namespace {
 
 namespace fs = std::filesystem;
-using installer::InstallerFailure;
-using installer::PlatformError;
+using base::InstallerFailure;
+using base::PlatformError;
 using PreservedConfig::Step;
 
 constexpr const char* kUnsupported = "Настройки не поддерживаются. Исходные файлы сохранены.";
@@ -179,11 +179,12 @@ template <typename Body> void expectUnsupported(Body body) {
     expectFailure(kUnsupported, kUnsupportedCode, body);
 }
 
-template <typename Body> std::optional<PlatformError> expectPlatformError(int number, Body body) {
+template <typename Body>
+std::optional<base::PlatformError> expectPlatformError(int number, Body body) {
     try {
         body();
         ADD_FAILURE() << "expected a platform error " << number;
-    } catch (const PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         EXPECT_EQ(error.errnoValue(), number) << error.what();
         return error;
     }
@@ -645,7 +646,7 @@ std::string outcomeAs(bool dropPrivileges, bool realOnly, const std::function<vo
         try {
             body();
             return "ok";
-        } catch (const PlatformError& error) {
+        } catch (const base::PlatformError& error) {
             return "errno " + std::to_string(error.errnoValue()) + ": " + error.what();
         } catch (const InstallerFailure& failure) {
             return failure.code().value_or("") + ": " + failure.message();
@@ -659,8 +660,8 @@ std::string outcomeAs(bool dropPrivileges, bool realOnly, const std::function<vo
     std::array<int, 2> ends{};
     if (::pipe(ends.data()) != 0)
         return "pipe failed";
-    installer::UniqueFd readEnd(ends[0]);
-    installer::UniqueFd writeEnd(ends[1]);
+    base::UniqueFd readEnd(ends[0]);
+    base::UniqueFd writeEnd(ends[1]);
     const pid_t child = ::fork();
     if (child < 0)
         return "fork failed";

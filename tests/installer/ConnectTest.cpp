@@ -11,9 +11,10 @@
 #include "Outcome.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
+#include "base/Hashing.h"
+#include "base/PlatformError.h"
 #include "installer/HelperCommand.h"
 #include "installer/InstallerCore.h"
-#include "installer/PlatformError.h"
 
 namespace orvek::installer {
 namespace {
@@ -82,7 +83,7 @@ protected:
                              {"cli-arm64",
                               {{"url", "https://downloads.example.com/orvek.tar.gz"},
                                {"sha256", Deployment().helperArchiveHash},
-                               {"binarySha256", InstallerCore::hashFile(engine().helper())}}}}
+                               {"binarySha256", base::hashFile(engine().helper())}}}}
                        .dump());
         fs::create_directories(temp / "helper");
     }

@@ -13,8 +13,9 @@
 
 #include "Fixtures.h"
 #include "TempHome.h"
+#include "base/Hashing.h"
+#include "base/PlatformError.h"
 #include "installer/InstallerCore.h"
-#include "installer/PlatformError.h"
 
 namespace orvek::installer {
 namespace {
@@ -66,7 +67,7 @@ protected:
     }
     [[nodiscard]] fs::path downloads() const { return core().root() / "downloads"; }
     [[nodiscard]] fs::path target() const { return downloads() / kName; }
-    [[nodiscard]] std::string payloadHash() const { return InstallerCore::hash(m_payload); }
+    [[nodiscard]] std::string payloadHash() const { return base::hash(m_payload); }
     [[nodiscard]] const std::string& payload() const { return m_payload; }
 
     void standIn(const std::string& action) const {
@@ -251,7 +252,7 @@ TEST_F(Download, NeverReplacesAFileThatAppearedDuringTheDownload) {
             try {
                 (void)core().download(kUrl, payloadHash(), kName);
                 ADD_FAILURE() << "expected EEXIST";
-            } catch (const PlatformError& error) {
+            } catch (const base::PlatformError& error) {
                 EXPECT_EQ(error.errnoValue(), EEXIST) << error.what();
             }
             EXPECT_EQ(test::slurp(target()), "theirs");
@@ -296,9 +297,9 @@ protected:
 TEST_F(HashFile, KnownDigests) {
     home.write("empty", "");
     home.write("abc", "abc");
-    EXPECT_EQ(InstallerCore::hashFile(home / "empty"),
+    EXPECT_EQ(base::hashFile(home / "empty"),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(InstallerCore::hashFile(home / "abc"),
+    EXPECT_EQ(base::hashFile(home / "abc"),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
@@ -310,7 +311,7 @@ TEST_F(HashFile, MatchesTheInMemoryHashAcrossReadBoundaries) {
         SCOPED_TRACE(size);
         const auto bytes = test::pseudoRandomBytes(size, static_cast<unsigned>(size));
         home.write("payload", bytes);
-        EXPECT_EQ(InstallerCore::hashFile(home / "payload"), InstallerCore::hash(bytes));
+        EXPECT_EQ(base::hashFile(home / "payload"), base::hash(bytes));
     }
 }
 
@@ -332,9 +333,9 @@ TEST_F(HashFile, RefusesWhatIsNotAPlainFile) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         try {
-            (void)InstallerCore::hashFile(row.path);
+            (void)base::hashFile(row.path);
             ADD_FAILURE() << "expected a platform error";
-        } catch (const PlatformError& error) {
+        } catch (const base::PlatformError& error) {
             EXPECT_EQ(error.errnoValue(), row.error) << error.what();
             EXPECT_EQ(error.path(), row.path);
         }

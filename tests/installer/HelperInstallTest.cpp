@@ -12,9 +12,11 @@
 
 #include "Fixtures.h"
 #include "TempHome.h"
+#include "base/Hashing.h"
+#include "base/JsonError.h"
+#include "base/PlatformError.h"
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
-#include "installer/JsonError.h"
-#include "installer/PlatformError.h"
 
 namespace orvek::installer {
 namespace {
@@ -68,7 +70,7 @@ public:
                                               archive.string()};
         arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.insert(arguments.end(), entries.begin(), entries.end());
-        const auto result = InstallerCore::run("/usr/bin/tar", arguments, std::nullopt, 60);
+        const auto result = base::run("/usr/bin/tar", arguments, std::nullopt, 60);
         EXPECT_EQ(result.status, 0) << result.standardError;
         return archive;
     }
@@ -82,7 +84,7 @@ public:
                                       "printf 'ran\\n' >> '" +
                                           (home / "curl-ran").string() + "'\ncat '" +
                                           archive.string() + "' > \"$out\"");
-        m_pinned = InstallerCore::hashFile(archive);
+        m_pinned = base::hashFile(archive);
         manifest(
             {{"cli-arm64", {{"url", kUrl}, {"sha256", m_pinned}, {"binarySha256", binaryHash()}}}});
     }
@@ -125,7 +127,7 @@ public:
     }
 
     [[nodiscard]] const std::string& binary() const { return m_binary; }
-    [[nodiscard]] std::string binaryHash() const { return InstallerCore::hash(m_binary); }
+    [[nodiscard]] std::string binaryHash() const { return base::hash(m_binary); }
     [[nodiscard]] const std::string& pinned() const { return m_pinned; }
 
     test::TempHome home;
@@ -215,7 +217,7 @@ TEST(HelperInstall, RefusesAManifestEntryThatIsNotThePinnedArchiveBeforeDownload
     bench.logTar();
     const std::string pinned = bench.pinned();
     const std::string binary = bench.binaryHash();
-    const std::string other = InstallerCore::hash("another build");
+    const std::string other = base::hash("another build");
     struct Row {
         const char* name;
         JsonValue manifest;
@@ -255,7 +257,7 @@ TEST(HelperInstall, ManifestDecodingErrorsPassAndOtherTopValuesAreRefused) {
     expectFailure(kUnsupportedManifest, [&] { bench.core().installHelper(); });
 
     bench.home.write("resources/payloads.json", "{\"cli-arm64\": ");
-    EXPECT_THROW(bench.core().installHelper(), JsonError);
+    EXPECT_THROW(bench.core().installHelper(), base::JsonError);
     EXPECT_FALSE(bench.curlRan());
 }
 
@@ -421,7 +423,7 @@ TEST(HelperInstall, VerifyingAMissingHelperPassesThePlatformError) {
     try {
         bench.core().verifyHelper();
         ADD_FAILURE() << "expected a platform error";
-    } catch (const PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         EXPECT_EQ(error.errnoValue(), ENOENT);
     }
 }
@@ -451,7 +453,7 @@ TEST(HelperInstall, NeverReplacesAFileThatAppearsAtTheHelperMeanwhile) {
     try {
         bench.core().installHelper();
         ADD_FAILURE() << "expected a platform error";
-    } catch (const PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         EXPECT_EQ(error.errnoValue(), EEXIST);
     }
 

@@ -3,21 +3,23 @@
 
 #include <gtest/gtest.h>
 
-#include "installer/InstallerCore.h"
+#include "installer/HelperReplies.h"
 
 namespace orvek::installer {
 namespace {
+
+using base::JsonValue;
 
 constexpr const char* kConfigured =
     R"({"ok":true,"command":"status","configured":true,"state":"active","configuration":{"agents":["claude","opencode"]}})";
 
 TEST(HelperReplies, ResponseNeverFails) {
-    EXPECT_EQ(InstallerCore::response(R"({"ok":true})"), JsonValue({{"ok", true}}));
+    EXPECT_EQ(installer::response(R"({"ok":true})"), JsonValue({{"ok", true}}));
     for (const std::string& text :
          std::vector<std::string>{"", "not json", "[1]", "true", "{\"ok\":", "{} {}", "{\"a\":1,}",
                                   std::string("{\"ok\":true}\0{\"ok\":false}", 24)}) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(InstallerCore::response(text), JsonValue::object());
+        EXPECT_EQ(installer::response(text), JsonValue::object());
     }
 }
 
@@ -28,19 +30,19 @@ TEST(HelperReplies, ResponseSizeLimit) {
         reply += "\"}";
         return reply;
     };
-    EXPECT_EQ(InstallerCore::response(padded(262'144)).value("ok", false), true);
-    EXPECT_EQ(InstallerCore::response(padded(262'145)), JsonValue::object());
+    EXPECT_EQ(installer::response(padded(262'144)).value("ok", false), true);
+    EXPECT_EQ(installer::response(padded(262'145)), JsonValue::object());
 }
 
 TEST(HelperReplies, BooleanIsStrict) {
     const auto reply = JsonValue::parse(
         R"({"yes":true,"no":false,"one":1,"zero":0,"text":"true","null":null,"list":[true]})");
-    EXPECT_TRUE(InstallerCore::boolean(reply, "yes"));
+    EXPECT_TRUE(installer::boolean(reply, "yes"));
     for (const char* key : {"no", "one", "zero", "text", "null", "list", "missing"}) {
         SCOPED_TRACE(key);
-        EXPECT_FALSE(InstallerCore::boolean(reply, key));
+        EXPECT_FALSE(installer::boolean(reply, key));
     }
-    EXPECT_FALSE(InstallerCore::boolean(JsonValue::array(), "yes"));
+    EXPECT_FALSE(installer::boolean(JsonValue::array(), "yes"));
 }
 
 TEST(HelperReplies, SetupSucceeded) {
@@ -64,7 +66,7 @@ TEST(HelperReplies, SetupSucceeded) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(InstallerCore::setupSucceeded(row.status, row.output), row.expected);
+        EXPECT_EQ(installer::setupSucceeded(row.status, row.output), row.expected);
     }
 }
 
@@ -117,7 +119,7 @@ TEST(HelperReplies, StatusConfigured) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(InstallerCore::statusConfigured(row.status, row.output), row.expected);
+        EXPECT_EQ(installer::statusConfigured(row.status, row.output), row.expected);
     }
 }
 
@@ -146,7 +148,7 @@ TEST(HelperReplies, HelperErrorCode) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(InstallerCore::helperErrorCode(row.out, row.err), row.expected);
+        EXPECT_EQ(installer::helperErrorCode(row.out, row.err), row.expected);
     }
     for (const char* code :
          {"MANIFEST_FETCH_FAILED", "MODEL_CATALOG_FETCH_FAILED", "STATUS_REFRESH_FAILED",
@@ -155,12 +157,12 @@ TEST(HelperReplies, HelperErrorCode) {
           "MANIFEST_INVALID", "OPERATION_LOCKED", "CREDENTIAL_STORE_FAILED"}) {
         SCOPED_TRACE(code);
         const std::string reply = std::string(R"({"error":{"code":")") + code + "\"}}";
-        EXPECT_EQ(InstallerCore::helperErrorCode("", reply), code);
+        EXPECT_EQ(installer::helperErrorCode("", reply), code);
     }
 }
 
 TEST(HelperReplies, SetupFailureWithoutAReply) {
-    const auto failure = InstallerCore::setupFailure("", "", 3);
+    const auto failure = installer::setupFailure("", "", 3);
     EXPECT_EQ(
         failure.message(),
         "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: CONFIGURATION_FAILED\nЭтап: helper-setup:exit=3");
@@ -169,22 +171,22 @@ TEST(HelperReplies, SetupFailureWithoutAReply) {
 
 TEST(HelperReplies, SetupFailureCarriesTheHelpersCode) {
     const auto locked =
-        InstallerCore::setupFailure("", R"({"ok":false,"error":{"code":"OPERATION_LOCKED"}})", 75);
+        installer::setupFailure("", R"({"ok":false,"error":{"code":"OPERATION_LOCKED"}})", 75);
     EXPECT_EQ(locked.code(), "OPERATION_LOCKED");
     EXPECT_EQ(
         locked.message(),
         "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: OPERATION_LOCKED\nЭтап: helper-setup:exit=75");
 
     const auto manifest =
-        InstallerCore::setupFailure(R"({"error":{"code":"MANIFEST_FETCH_FAILED"}})", "", 1);
+        installer::setupFailure(R"({"error":{"code":"MANIFEST_FETCH_FAILED"}})", "", 1);
     EXPECT_EQ(manifest.code(), "MANIFEST_FETCH_FAILED");
     EXPECT_EQ(
         manifest.message(),
         "Не удалось получить данные подключения Орвека. Возможен временный сбой сети или сервиса (например, HTTP 503). OpenCode уже установлен. Подождите немного и повторите подключение; переустановка не нужна.\nКод: MANIFEST_FETCH_FAILED\nЭтап: helper-setup:exit=1");
 
-    EXPECT_EQ(InstallerCore::setupFailure("", "", -1)
+    EXPECT_EQ(installer::setupFailure("", "", -1)
                   .message()
-                  .substr(InstallerCore::setupFailure("", "", -1).message().rfind('\n') + 1),
+                  .substr(installer::setupFailure("", "", -1).message().rfind('\n') + 1),
               "Этап: helper-setup:exit=-1");
 }
 

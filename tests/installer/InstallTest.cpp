@@ -18,10 +18,11 @@
 #include "Outcome.h"
 #include "SimulatedApp.h"
 #include "TempHome.h"
+#include "base/Hashing.h"
+#include "base/JsonError.h"
+#include "base/PlatformError.h"
+#include "base/PlistError.h"
 #include "installer/InstallerCore.h"
-#include "installer/JsonError.h"
-#include "installer/PlatformError.h"
-#include "installer/PlistError.h"
 
 namespace orvek::installer {
 namespace {
@@ -136,11 +137,11 @@ protected:
 
     [[nodiscard]] JsonValue manifest() const {
         return {{"desktopTeamID", kTeam},
-                {"arm64", {{"url", kImageUrl}, {"sha256", InstallerCore::hashFile(imagePath)}}},
+                {"arm64", {{"url", kImageUrl}, {"sha256", base::hashFile(imagePath)}}},
                 {"cli-arm64",
                  {{"url", "https://downloads.example.com/orvek-0.1.10-arm64.tar.gz"},
                   {"sha256", Deployment().helperArchiveHash},
-                  {"binarySha256", InstallerCore::hashFile(core().helper())}}}};
+                  {"binarySha256", base::hashFile(core().helper())}}}};
     }
     void writeManifest(const JsonValue& value) const {
         temp.write("resources/payloads.json", value.dump());
@@ -753,8 +754,8 @@ TEST_F(VerifyApp, ReportsAnInfoPlistThatCannotBeRead) {
 
     try {
         core().verifyApp(systemApp());
-        ADD_FAILURE() << "expected a PlistError";
-    } catch (const PlistError& error) {
+        ADD_FAILURE() << "expected a base::PlistError";
+    } catch (const base::PlistError& error) {
         EXPECT_EQ(std::string(error.what()),
                   "Не удалось прочитать Info.plist «" + info.string() + "»: файл повреждён.");
     }

@@ -70,7 +70,7 @@ TEST(InstallerCore, ChoosesTheConfigurationHome) {
 
 TEST(InstallerCore, DefaultHomeIsTheUsersHome) {
     InstallerCore core("/r");
-    EXPECT_EQ(core.home(), FileManager::defaultManager()->homeDirectoryForCurrentUser());
+    EXPECT_EQ(core.home(), base::FileManager::defaultManager()->homeDirectoryForCurrentUser());
     EXPECT_TRUE(core.home().is_absolute());
 }
 
@@ -88,7 +88,8 @@ TEST(InstallerCore, FixedListsAndValues) {
                      "deepseek-v4.1-flash-free", "glm-5.3-flash-free"}));
     EXPECT_EQ(InstallerCore::architecture, "arm64");
     // The shipped deployment pins the same archive as the engine's constant.
-    EXPECT_EQ(Deployment::production().helperArchiveHash, InstallerCore::helperArchiveHash);
+    EXPECT_EQ(Deployment::production().helperArchiveHash,
+              installer::Deployment::production().helperArchiveHash);
     EXPECT_EQ(Deployment::production().hdiutil, "/usr/bin/hdiutil");
     EXPECT_EQ(Deployment::production().apiBase, "https://api.orvek.ru");
 }

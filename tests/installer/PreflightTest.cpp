@@ -26,7 +26,8 @@
 #include "Outcome.h"
 #include "ScopedEnvironment.h"
 #include "TempHome.h"
-#include "installer/PlatformError.h"
+#include "base/PlatformError.h"
+#include "base/ProcessRunner.h"
 
 namespace orvek::installer {
 namespace {
@@ -100,7 +101,7 @@ private:
 };
 
 /// Reports the figure it was built with, or fails the way a broken volume would.
-class FixedCapacity : public FileManager {
+class FixedCapacity : public base::FileManager {
 public:
     explicit FixedCapacity(std::optional<std::uint64_t> bytes, int error = 0)
         : m_bytes(bytes), m_error(error) {}
@@ -109,7 +110,7 @@ public:
     availableCapacity(const std::filesystem::path& path) const override {
         m_asked = path;
         if (m_error != 0)
-            throw PlatformError(m_error, "прочитать сведения о диске", path);
+            throw base::PlatformError(m_error, "прочитать сведения о диске", path);
         return m_bytes;
     }
 
@@ -125,7 +126,7 @@ private:
 constexpr std::uint64_t kPlenty = 1'000'000'000'000;
 
 InstallerCore makeCore(const std::filesystem::path& home, const std::filesystem::path& pgrep,
-                       std::shared_ptr<const FileManager> fileManager =
+                       std::shared_ptr<const base::FileManager> fileManager =
                            std::make_shared<const FixedCapacity>(kPlenty)) {
     Deployment deployment = Deployment::production();
     deployment.pgrep = pgrep;
@@ -153,8 +154,8 @@ std::filesystem::path ownChildrenPgrep(const TempHome& temp) {
 void expectVisible(const std::string& name) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto result = InstallerCore::run(
-            kSystemPgrep, {"-x", name, "-P", std::to_string(::getpid())}, std::nullopt, 20);
+        const auto result = base::run(kSystemPgrep, {"-x", name, "-P", std::to_string(::getpid())},
+                                      std::nullopt, 20);
         if (result.status == 0)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

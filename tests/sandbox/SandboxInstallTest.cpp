@@ -24,17 +24,20 @@
 #include "SimulatedApp.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
+#include "base/Hashing.h"
+#include "base/Json.h"
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek::sandbox {
 namespace {
 
 namespace fs = std::filesystem;
+using base::FileManager;
+using base::InstallerFailure;
+using base::JsonValue;
 using installer::Deployment;
-using installer::FileManager;
 using installer::InstallerCore;
-using installer::InstallerFailure;
-using installer::JsonValue;
 
 constexpr const char* kTeam = "ORVEKTEST1";
 constexpr const char* kImagePath = "/downloads/OpenCode-2.1.4-arm64.dmg";
@@ -120,17 +123,17 @@ protected:
                            const fs::path& archive) {
         std::vector<std::string> arguments = {"-C", folder.string(), "-czf", archive.string()};
         arguments.insert(arguments.end(), entries.begin(), entries.end());
-        const auto result = InstallerCore::run("/usr/bin/tar", arguments, std::nullopt, 60);
+        const auto result = base::run("/usr/bin/tar", arguments, std::nullopt, 60);
         ASSERT_EQ(result.status, 0) << result.standardError;
     }
 
     void serveImage(const fs::path& image) {
-        imageHash = InstallerCore::hashFile(image);
+        imageHash = base::hashFile(image);
         server->serveFile(kImagePath, image);
     }
 
     void serveHelper(const fs::path& archive) {
-        archiveHash = InstallerCore::hashFile(archive);
+        archiveHash = base::hashFile(archive);
         server->serveFile(kArchivePath, archive);
     }
 
@@ -142,7 +145,7 @@ protected:
             {"cli-arm64",
              {{"url", server->baseUrl() + kArchivePath},
               {"sha256", archiveHash},
-              {"binarySha256", InstallerCore::hashFile(work / "helper/orvek")}}}};
+              {"binarySha256", base::hashFile(work / "helper/orvek")}}}};
         writeFile(resources() / "payloads.json", manifest.dump());
     }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek {
@@ -86,8 +87,8 @@ const std::vector<Row>& rows() {
     return kRows;
 }
 
-installer::ProcessResult sandbox(const std::vector<std::string>& arguments) {
-    return InstallerCore::run(ORVEK_SANDBOX, arguments, std::nullopt, 300);
+base::ProcessResult sandbox(const std::vector<std::string>& arguments) {
+    return base::run(ORVEK_SANDBOX, arguments, std::nullopt, 300);
 }
 
 class SandboxScenario : public ::testing::TestWithParam<Row> {};
@@ -170,9 +171,9 @@ std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
 // The real window, drawn at each state a fresh run passes through, without any display.
 TEST(SandboxRun, TheWindowCanBeWatchedThroughAWholeRun) {
     const test::TempHome screens;
-    const auto result = InstallerCore::run(
+    const auto result = base::run(
         ORVEK_SANDBOX, {"gui", "--scenario", "fresh", "--screens", screens.path().string()},
-        installer::Environment{{"PATH", "/usr/bin:/bin"}, {"QT_QPA_PLATFORM", "offscreen"}}, 300);
+        base::Environment{{"PATH", "/usr/bin:/bin"}, {"QT_QPA_PLATFORM", "offscreen"}}, 300);
     ASSERT_EQ(result.status, 0) << result.standardError;
     EXPECT_TRUE(result.standardOutput.ends_with("ready\n"));
 

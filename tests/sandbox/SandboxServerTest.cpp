@@ -19,16 +19,18 @@
 #include "SandboxServer.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
+#include "base/Hashing.h"
+#include "base/PlatformError.h"
+#include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
-#include "installer/PlatformError.h"
 
 namespace orvek::sandbox {
 namespace {
 
 namespace fs = std::filesystem;
+using base::InstallerFailure;
 using installer::Deployment;
 using installer::InstallerCore;
-using installer::InstallerFailure;
 
 constexpr const char* kCurl = "/usr/bin/curl";
 constexpr const char* kNoDownload = "Не удалось скачать компонент. Проверьте интернет и повторите.";
@@ -75,7 +77,7 @@ protected:
     }
     [[nodiscard]] fs::path downloads() const { return core().root() / "downloads"; }
     [[nodiscard]] const std::string& payload() const { return m_payload; }
-    [[nodiscard]] std::string payloadHash() const { return InstallerCore::hash(m_payload); }
+    [[nodiscard]] std::string payloadHash() const { return base::hash(m_payload); }
 
     test::TempHome home;
 
@@ -235,7 +237,7 @@ TEST(TestCertificateAuthority, WritesOwnerOnlyFilesForAServerOnLoopback) {
 TEST(TestCertificateAuthority, NeverReplacesExistingFiles) {
     const test::TempHome home;
     home.write("server-key.pem", "someone else's key");
-    EXPECT_THROW((void)TestCertificateAuthority().writeTo(home.path()), installer::PlatformError);
+    EXPECT_THROW((void)TestCertificateAuthority().writeTo(home.path()), base::PlatformError);
     EXPECT_EQ(test::slurp(home / "server-key.pem"), "someone else's key");
 }
 
@@ -253,9 +255,9 @@ protected:
     void SetUp() override { ASSERT_TRUE(fs::exists(kCurl)); }
 
     // Body, then a line with the status and the content type.
-    [[nodiscard]] installer::ProcessResult get(const std::string& path,
-                                               const std::vector<std::string>& extra = {},
-                                               double seconds = 20) const {
+    [[nodiscard]] base::ProcessResult get(const std::string& path,
+                                          const std::vector<std::string>& extra = {},
+                                          double seconds = 20) const {
         std::vector<std::string> arguments = {"-sS",
                                               "--cacert",
                                               m_files.caCertificate.string(),
@@ -267,7 +269,7 @@ protected:
                                               std::to_string(seconds)};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         arguments.push_back(std::string("https://api.orvek.test") + path);
-        return InstallerCore::run(kCurl, arguments, std::nullopt, seconds + 10);
+        return base::run(kCurl, arguments, std::nullopt, seconds + 10);
     }
 
     test::TempHome home;
@@ -328,7 +330,7 @@ TEST_F(SandboxServerRoutes, AStalledRequestEndsWithTheServer) {
     const auto timedOut = get("/v1/models", {}, 1);
     EXPECT_EQ(timedOut.status, 28) << "curl's time-out: nothing was answered";
 
-    installer::ProcessResult waiting;
+    base::ProcessResult waiting;
     std::thread client([&] { waiting = get("/v1/models"); });
     for (int poll = 0; poll < 500 && server->requestCount("/v1/models") < 2; ++poll)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "ManualExecutor.h"
-#include "installer/InstallerFailure.h"
-#include "installer/PlatformError.h"
+#include "base/InstallerFailure.h"
+#include "base/PlatformError.h"
 #include "setup/ThreadExecutor.h"
 
 namespace orvek::setup {
@@ -310,18 +310,17 @@ TEST_F(SetupModelTest, FailureShowsOnlyItsDescription) {
         {"installer failure",
          [](const Progress& progress) {
              progress("Подготавливаем подключение…");
-             throw installer::InstallerFailure("Не удалось проверить подпись OpenCode.");
+             throw base::InstallerFailure("Не удалось проверить подпись OpenCode.");
          },
          "Не удалось проверить подпись OpenCode."},
         {"installer failure with a code",
          [](const Progress&) {
-             throw installer::InstallerFailure("Закройте OpenCode и повторите.",
-                                               "OPENCODE_RUNNING");
+             throw base::InstallerFailure("Закройте OpenCode и повторите.", "OPENCODE_RUNNING");
          },
          "Закройте OpenCode и повторите."},
         {"platform error",
          [](const Progress&) {
-             throw installer::PlatformError(ENOENT, "прочитать файл", "/Users/anna/opencode.json");
+             throw base::PlatformError(ENOENT, "прочитать файл", "/Users/anna/opencode.json");
          },
          "Не удалось прочитать файл «/Users/anna/opencode.json»: нет такого файла или папки."},
         {"other standard error",
@@ -357,7 +356,7 @@ TEST_F(SetupModelTest, RetryAfterFailureStartsAgainFromTheCheckingText) {
     int attempts = 0;
     const auto model = startedModel(services({"Подготавливаем подключение…"}, [&attempts] {
         if (++attempts == 1)
-            throw installer::InstallerFailure("Сервис Орвек не ответил.");
+            throw base::InstallerFailure("Сервис Орвек не ответил.");
     }));
     finishRun();
     ASSERT_TRUE(model->failed());
@@ -379,7 +378,7 @@ TEST_F(SetupModelTest, OpenClientOpensOnlyAfterSuccessAndWhenIdle) {
     int attempts = 0;
     const auto model = makeModel(services({}, [&attempts] {
         if (++attempts == 1)
-            throw installer::InstallerFailure("Сервис Орвек не ответил.");
+            throw base::InstallerFailure("Сервис Орвек не ответил.");
     }));
 
     model->openClient();
@@ -686,7 +685,7 @@ TEST(SetupModelDefaults, WithoutTheApplicationsResourcesNoModelIsBuilt) {
     try {
         (void)SetupModel::create(workspace, queue, queue);
         ADD_FAILURE() << "a model without resources";
-    } catch (const installer::InstallerFailure& failure) {
+    } catch (const base::InstallerFailure& failure) {
         EXPECT_EQ(failure.message(), "Не найдены файлы мастера. Переустановите приложение.");
     }
 }

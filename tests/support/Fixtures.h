@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "installer/FileManager.h"
+#include "base/FileManager.h"
 
 namespace orvek::test {
 
@@ -15,7 +15,7 @@ namespace orvek::test {
 
 /// Plenty of free room whatever the test machine's disk holds, so only tests about free space
 /// depend on it.
-class AmpleSpace final : public installer::FileManager {
+class AmpleSpace final : public base::FileManager {
 public:
     [[nodiscard]] std::optional<std::uint64_t>
     availableCapacity(const std::filesystem::path& path) const override;

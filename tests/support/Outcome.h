@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "installer/InstallerFailure.h"
-#include "installer/JsonError.h"
-#include "installer/PlatformError.h"
-#include "installer/PlistError.h"
+#include "base/InstallerFailure.h"
+#include "base/JsonError.h"
+#include "base/PlatformError.h"
+#include "base/PlistError.h"
 
 namespace orvek::test {
 
@@ -18,14 +18,14 @@ template <typename Step> std::string outcomeOf(Step&& step) {
     try {
         step();
         return kPassed;
-    } catch (const installer::InstallerFailure& failure) {
+    } catch (const base::InstallerFailure& failure) {
         return failure.code() ? "code " + *failure.code() + ": " + failure.message()
                               : failure.message();
-    } catch (const installer::PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         return "errno " + std::to_string(error.errnoValue()) + " at " + error.path().string();
-    } catch (const installer::PlistError& error) {
+    } catch (const base::PlistError& error) {
         return "plist " + error.path().string();
-    } catch (const installer::JsonError&) {
+    } catch (const base::JsonError&) {
         return "json";
     }
 }

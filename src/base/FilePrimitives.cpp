@@ -1,0 +1,241 @@
+#include "base/FilePrimitives.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
+
+#include <array>
+#include <cerrno>
+
+#include "base/InstallerFailure.h"
+#include "base/JsonError.h"
+#include "base/PlatformError.h"
+#include "base/UniqueFd.h"
+
+namespace orvek::base {
+
+namespace {
+
+constexpr std::size_t kReadLimit = 1'048'576;
+constexpr const char* kLinkMessage =
+    "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
+constexpr const char* kTooLargeMessage = "Файл настроек слишком большой.";
+
+// The path as a string with repeated and trailing separators removed. Dot components stay:
+// resolving ".." by text could step over a link that the walk must see.
+std::string tidy(const std::filesystem::path& path) {
+    std::string result;
+    for (const char c : path.string()) {
+        if (c == '/' && !result.empty() && result.back() == '/')
+            continue;
+        result += c;
+    }
+    while (result.size() > 1 && result.back() == '/')
+        result.pop_back();
+    return result;
+}
+
+// macOS keeps /tmp and /var as links into /private; those two are part of the system.
+bool isSystemLink(const std::string& path) {
+    if (path != "/tmp" && path != "/var")
+        return false;
+    std::array<char, 64> target{};
+    const auto length = ::readlink(path.c_str(), target.data(), target.size() - 1);
+    if (length < 0)
+        return false;
+    const std::string destination(target.data(), static_cast<std::size_t>(length));
+    return destination == "private" + path || destination == "/private" + path;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+void noLinks(const std::filesystem::path& path) {
+    std::string current = tidy(path);
+    while (!current.empty() && current != "/") {
+        struct stat attributes {};
+        // Components that do not exist yet, or cannot be examined, are not links.
+        if (::lstat(current.c_str(), &attributes) == 0 && S_ISLNK(attributes.st_mode) &&
+            !isSystemLink(current))
+            throw InstallerFailure(kLinkMessage);
+        const auto slash = current.rfind('/');
+        if (slash == std::string::npos)
+            return;
+        current.resize(slash == 0 ? 1 : slash);
+    }
+}
+
+Bytes read(const std::filesystem::path& path) {
+    noLinks(path);
+    struct stat attributes {};
+    if (::lstat(path.c_str(), &attributes) != 0)
+        throwLastError("прочитать файл", path);
+    if (S_ISDIR(attributes.st_mode))
+        throw PlatformError(EISDIR, "прочитать файл", path);
+    // Pipes, sockets and devices have no size that bounds what a read returns.
+    if (!S_ISREG(attributes.st_mode) || attributes.st_size < 0 ||
+        static_cast<std::size_t>(attributes.st_size) > kReadLimit)
+        throw InstallerFailure(kTooLargeMessage);
+
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file)
+        throwLastError("прочитать файл", path);
+    struct stat opened {};
+    if (::fstat(file.get(), &opened) != 0)
+        throwLastError("прочитать файл", path);
+    if (!sameFile(opened, attributes) || !S_ISREG(opened.st_mode) ||
+        static_cast<std::size_t>(opened.st_size) > kReadLimit)
+        throw InstallerFailure(kTooLargeMessage);
+
+    // One byte past the limit tells a file that grew while it was read.
+    Bytes bytes(kReadLimit + 1, '\0');
+    const auto total = readFull(file.get(), bytes.data(), bytes.size(), "прочитать файл", path);
+    if (total > kReadLimit)
+        throw InstallerFailure(kTooLargeMessage);
+    bytes.resize(total);
+    return bytes;
+}
+
+JsonValue readObject(const std::filesystem::path& path) {
+    const auto bytes = read(path);
+    const auto refuse = [&path](std::size_t offset) {
+        return JsonError("Файл «" + path.string() + "» содержит некорректный JSON (байт " +
+                             std::to_string(offset) + ").",
+                         offset);
+    };
+    const auto value = decodeJson(bytes, refuse);
+    if (!value.is_object())
+        throw InstallerFailure("Неподдерживаемый файл настроек.");
+    return value;
+}
+
+void create(const std::filesystem::path& path, std::string_view bytes) {
+    noLinks(path);
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file)
+        throwLastError("создать файл", path);
+
+    // A half-written file would block every later attempt to create it; it is ours alone
+    // (O_EXCL), so it goes when the write fails, unless something else took its name meanwhile.
+    const auto fail = [&](const char* operation, int error) {
+        struct stat ours {};
+        struct stat named {};
+        if (::fstat(file.get(), &ours) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            sameFile(ours, named))
+            ::unlink(path.c_str());
+        throw PlatformError(error, operation, path);
+    };
+
+    try {
+        writeAll(file.get(), bytes, "записать файл", path);
+    } catch (const PlatformError& error) {
+        fail("записать файл", error.errnoValue());
+    }
+    if (::fchmod(file.get(), 0600) != 0)
+        fail("изменить права файла", errno);
+    // On disk before anyone can rely on the name: a power cut must not leave an empty file.
+    if (::fsync(file.get()) != 0)
+        fail("сохранить файл на диск", errno);
+    if (::close(file.release()) != 0)
+        throwLastError("записать файл", path);
+}
+
+void directory(const std::filesystem::path& path) {
+    noLinks(path);
+    std::filesystem::path current;
+    for (const auto& component : path) {
+        current /= component;
+        if (current == current.root_path())
+            continue;
+        if (::mkdir(current.c_str(), 0700) == 0) {
+            // The process umask may have taken bits away; the folder is the owner's only.
+            if (::chmod(current.c_str(), 0700) != 0)
+                throwLastError("изменить права папки", current);
+            continue;
+        }
+        const int error = errno;
+        struct stat attributes {};
+        if (::lstat(current.c_str(), &attributes) != 0)
+            throw PlatformError(error, "создать папку", current);
+        if (S_ISLNK(attributes.st_mode)) {
+            // Only the system's own links are walked through; noLinks refuses any other.
+            noLinks(current);
+            continue;
+        }
+        if (!S_ISDIR(attributes.st_mode))
+            throw PlatformError(ENOTDIR, "создать папку", current);
+    }
+    noLinks(path);
+}
+
+bool lockedAgainstChange(const std::filesystem::path& path) {
+#if defined(__APPLE__)
+    struct stat attributes {};
+    if (::lstat(path.c_str(), &attributes) != 0)
+        throwLastError("прочитать свойства файла", path);
+    return (attributes.st_flags & (UF_IMMUTABLE | SF_IMMUTABLE | UF_APPEND | SF_APPEND)) != 0;
+#elif defined(__linux__)
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file)
+        throwLastError("прочитать свойства файла", path);
+    int flags = 0;
+    if (::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) != 0) {
+        if (errno == ENOTTY || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EINVAL)
+            return false;
+        throwLastError("прочитать свойства файла", path);
+    }
+    return (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+    UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened)
+        throwLastError("сохранить папку на диск", folder);
+    if (::fsync(opened.get()) != 0)
+        throwLastError("сохранить папку на диск", folder);
+}
+
+void writeAll(int fd, std::string_view bytes, const char* operation,
+              const std::filesystem::path& path) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const auto count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwLastError(operation, path);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+std::size_t readFull(int fd, char* buffer, std::size_t size, const char* operation,
+                     const std::filesystem::path& path) {
+    std::size_t total = 0;
+    while (total < size) {
+        const auto count = ::read(fd, buffer + total, size - total);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throwLastError(operation, path);
+        }
+        if (count == 0)
+            break;
+        total += static_cast<std::size_t>(count);
+    }
+    return total;
+}
+
+} // namespace orvek::base

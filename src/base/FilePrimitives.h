@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string_view>
+
+#include "base/Bytes.h"
+#include "base/Json.h"
+
+namespace orvek::base {
+
+/// Throws InstallerFailure when any existing component of the path is a symbolic link,
+/// except the system's own /tmp and /var.
+void noLinks(const std::filesystem::path& path);
+
+/// Reads a regular file of at most 1 MiB; throws InstallerFailure or PlatformError.
+[[nodiscard]] Bytes read(const std::filesystem::path& path);
+
+/// `read`, then JSON decoding; throws JsonError for invalid JSON and InstallerFailure for a
+/// top-level value that is not an object.
+[[nodiscard]] JsonValue readObject(const std::filesystem::path& path);
+
+/// Creates a new file with mode 0600 and flushes it to disk; never replaces an existing one
+/// (PlatformError EEXIST). A file that could not be written completely is removed again.
+void create(const std::filesystem::path& path, std::string_view bytes);
+
+/// Creates the folder and missing parents with mode 0700; an existing folder is accepted.
+void directory(const std::filesystem::path& path);
+
+/// True when the file is marked immutable or append-only (chflags on macOS, chattr on Linux), so
+/// that neither it nor a copy carrying its flags could be replaced or removed. A file system
+/// without such flags says false; other errors throw PlatformError.
+[[nodiscard]] bool lockedAgainstChange(const std::filesystem::path& path);
+
+/// Flushes the entries of `folder` (a rename or a new name in it) to disk; throws PlatformError.
+void syncFolder(const std::filesystem::path& folder);
+
+/// Writes all of `bytes` to `fd`, resuming after interruptions; throws PlatformError naming
+/// `operation` and `path`.
+void writeAll(int fd, std::string_view bytes, const char* operation,
+              const std::filesystem::path& path);
+
+/// Reads into `buffer` until it is full or the stream ends, resuming after interruptions;
+/// returns the bytes read. Throws PlatformError naming `operation` and `path`.
+[[nodiscard]] std::size_t readFull(int fd, char* buffer, std::size_t size, const char* operation,
+                                   const std::filesystem::path& path);
+
+} // namespace orvek::base
