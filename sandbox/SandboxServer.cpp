@@ -114,6 +114,12 @@ void SandboxServer::respond(const std::string& path, int status, std::string bod
     m_routes.insert_or_assign(path, Respond{status, std::move(body), std::move(contentType)});
 }
 
+void SandboxServer::respondChunked(const std::string& path, std::string body) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path,
+                              RespondChunked{std::make_shared<const std::string>(std::move(body))});
+}
+
 void SandboxServer::stall(const std::string& path) {
     const std::lock_guard lock(m_mutex);
     m_routes.insert_or_assign(path, Stall{});
@@ -170,6 +176,22 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
     if (const auto* respond = std::get_if<Respond>(&route)) {
         response.status = respond->status;
         response.set_content(respond->body, respond->contentType);
+        return;
+    }
+    if (const auto* chunked = std::get_if<RespondChunked>(&route)) {
+        response.status = 200;
+        auto sent = std::make_shared<std::size_t>(0);
+        response.set_chunked_content_provider(
+            "application/json", [body = chunked->body, sent](std::size_t, httplib::DataSink& sink) {
+                if (*sent == body->size()) {
+                    sink.done();
+                    return true;
+                }
+                const auto length = std::min(kChunk, body->size() - *sent);
+                const bool written = sink.write(body->data() + *sent, length);
+                *sent += length;
+                return written;
+            });
         return;
     }
     if (const auto* failure = std::get_if<Fail>(&route)) {

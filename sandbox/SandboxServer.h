@@ -53,6 +53,9 @@ public:
     /// Answers with this status, body and content type.
     void respond(const std::string& path, int status, std::string body,
                  std::string contentType = "application/json");
+    /// Answers 200 with `body` in chunks and no length announced (chunked transfer
+    /// encoding), so only the client's own count can bound it.
+    void respondChunked(const std::string& path, std::string body);
     /// Holds every request unanswered until the server is being destroyed or `kStallLimit`
     /// has passed, then answers 503; for clients' time limits.
     void stall(const std::string& path);
@@ -84,8 +87,11 @@ private:
         std::string body;
         std::string contentType;
     };
+    struct RespondChunked {
+        std::shared_ptr<const std::string> body;
+    };
     struct Stall {};
-    using Route = std::variant<ServeFile, Redirect, Fail, Respond, Stall>;
+    using Route = std::variant<ServeFile, Redirect, Fail, Respond, RespondChunked, Stall>;
     // Header names lower-cased, in arrival order.
     using Headers = std::vector<std::pair<std::string, std::string>>;
 

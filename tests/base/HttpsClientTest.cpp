@@ -1,0 +1,92 @@
+#include "base/HttpsClient.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SandboxServer.h"
+#include "TempHome.h"
+#include "TestCertificateAuthority.h"
+
+namespace orvek::base {
+namespace {
+
+constexpr std::size_t kCap = 2097152;
+
+// A loopback HTTPS server with a certificate from a throwaway authority the requests trust.
+class HttpsClientTest : public ::testing::Test {
+protected:
+    [[nodiscard]] HttpsRequest request(const std::string& path) const {
+        HttpsRequest request;
+        request.url = server.baseUrl() + path;
+        request.trustedCa = files.caCertificate;
+        request.limits.idleSeconds = 5;
+        request.limits.totalSeconds = 10;
+        return request;
+    }
+
+    test::TempHome home;
+    sandbox::CertificateFiles files = sandbox::TestCertificateAuthority().writeTo(home.path());
+    sandbox::SandboxServer server{files};
+};
+
+// Without a length the server could stream forever; the client's own count is the only bound.
+TEST_F(HttpsClientTest, AChunkedBodyIsCappedByTheClientsOwnCount) {
+    server.respondChunked("/exact", std::string(kCap, 'a'));
+    server.respondChunked("/over", std::string(kCap + 1, 'a'));
+    EXPECT_EQ(httpsGet(request("/exact")).body.size(), kCap);
+    EXPECT_THROW((void)httpsGet(request("/over")), HttpsError);
+}
+
+TEST_F(HttpsClientTest, AnAnnouncedLengthOverTheCapIsRefused) {
+    server.respond("/big", 200, std::string(kCap + 1, 'a'));
+    server.respond("/fits", 200, std::string(kCap, 'a'));
+    EXPECT_THROW((void)httpsGet(request("/big")), HttpsError);
+    EXPECT_EQ(httpsGet(request("/fits")).body.size(), kCap);
+}
+
+TEST_F(HttpsClientTest, ARedirectIsTheAnswerNeverFollowed) {
+    server.redirect("/moved", "/target");
+    server.respond("/target", 200, "{}");
+    EXPECT_EQ(httpsGet(request("/moved")).status, 302);
+    EXPECT_EQ(server.requestCount("/target"), 0);
+}
+
+TEST_F(HttpsClientTest, SendsOnlyTheCallersHeaders) {
+    server.respond("/h", 200, "{}");
+    auto withKey = request("/h");
+    withKey.headers = {"Authorization: Bearer sk-test-12345678"};
+    EXPECT_EQ(httpsGet(withKey).status, 200);
+    EXPECT_EQ(server.lastHeader("/h", "authorization"), "Bearer sk-test-12345678");
+    EXPECT_EQ(server.lastHeaderNames("/h"),
+              (std::vector<std::string>{"accept", "authorization", "host"}));
+}
+
+TEST_F(HttpsClientTest, RefusedBeforeAnythingIsSent) {
+    server.respond("/x", 200, "{}");
+    const auto plain = sandbox::SandboxServer::plainHttpForTesting();
+    plain->respond("/x", 200, "{}");
+
+    auto untrusted = request("/x");
+    untrusted.trustedCa.reset();
+    auto cleartext = request("/x");
+    cleartext.url = plain->baseUrl() + "/x";
+    auto split = request("/x");
+    split.headers = {"X-Test: a\r\nCookie: b"};
+    for (const auto* refused : {&untrusted, &cleartext, &split})
+        EXPECT_THROW((void)httpsGet(*refused), HttpsError) << refused->url;
+    EXPECT_EQ(plain->requestCount("/x"), 0);
+    EXPECT_EQ(server.requestCount("/x"), 0) << "only the TLS handshake reached the server";
+}
+
+TEST_F(HttpsClientTest, ATransferThatStallsEndsAtTheIdleLimit) {
+    server.stall("/slow");
+    auto slow = request("/slow");
+    slow.limits.idleSeconds = 1;
+    slow.limits.totalSeconds = 2;
+    EXPECT_THROW((void)httpsGet(slow), HttpsError);
+}
+
+} // namespace
+} // namespace orvek::base
