@@ -148,6 +148,19 @@ void create(const std::filesystem::path& path, std::string_view bytes) {
         throwLastError("записать файл", path);
 }
 
+std::optional<FileIdentity> identityOf(const std::filesystem::path& path) noexcept {
+    struct stat attributes {};
+    if (::lstat(path.c_str(), &attributes) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(attributes.st_dev),
+                        static_cast<std::uint64_t>(attributes.st_ino)};
+}
+
+void removeIfStill(const std::filesystem::path& path, const FileIdentity& identity) noexcept {
+    if (identityOf(path) == identity)
+        ::unlink(path.c_str());
+}
+
 void directory(const std::filesystem::path& path) {
     noLinks(path);
     std::filesystem::path current;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "base/Bytes.h"
@@ -23,6 +25,21 @@ void noLinks(const std::filesystem::path& path);
 /// Creates a new file with mode 0600 and flushes it to disk; never replaces an existing one
 /// (PlatformError EEXIST). A file that could not be written completely is removed again.
 void create(const std::filesystem::path& path, std::string_view bytes);
+
+/// Which file a name leads to: the same pair means the same file, whatever its name now.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+/// The identity of what stands under `path` (a final link is not followed); absent when nothing
+/// can be examined there.
+[[nodiscard]] std::optional<FileIdentity> identityOf(const std::filesystem::path& path) noexcept;
+
+/// Removes `path` only while it still leads to `identity`: a file someone put there since is
+/// theirs and stays. Errors are ignored.
+void removeIfStill(const std::filesystem::path& path, const FileIdentity& identity) noexcept;
 
 /// Creates the folder and missing parents with mode 0700; an existing folder is accepted.
 void directory(const std::filesystem::path& path);

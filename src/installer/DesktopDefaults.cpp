@@ -1,7 +1,5 @@
 #include "installer/InstallerCore.h"
 
-#include <unistd.h>
-
 #include "base/FilePrimitives.h"
 #include "base/PathPresence.h"
 #include "config/DesktopDefaults.h"
@@ -22,6 +20,11 @@ constexpr const char* kMarkerDiffers = "Настройки моделей изм
 } // namespace
 
 void InstallerCore::prepareDesktopDefaults(const std::filesystem::path& folder) {
+    prepareDesktopDefaultsForTesting(folder, nullptr);
+}
+
+void InstallerCore::prepareDesktopDefaultsForTesting(const std::filesystem::path& folder,
+                                                     const std::function<void()>& stateWritten) {
     base::noLinks(folder);
     const auto content = config::desktopDefaultsContent();
     const auto dat = folder / "opencode.global.dat";
@@ -37,11 +40,17 @@ void InstallerCore::prepareDesktopDefaults(const std::filesystem::path& folder) 
             throw InstallerFailure(kAlreadyUsed, kNotFresh);
         base::directory(folder);
         base::create(dat, content);
+        const auto ours = base::identityOf(dat);
         try {
+            if (stateWritten)
+                stateWritten();
             base::create(marker, content);
+            base::syncFolder(folder);
         } catch (...) {
-            // Without its marker the state could not be recognised later; go back to fresh.
-            ::unlink(dat.c_str());
+            // Without its marker the state could not be recognised later; go back to fresh, but
+            // never by removing a file that took the name since.
+            if (ours)
+                base::removeIfStill(dat, *ours);
             throw;
         }
         return;

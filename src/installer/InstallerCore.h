@@ -127,6 +127,10 @@ public:
     /// ones hidden, or accepts one seeded before; throws InstallerFailure "DESKTOP_NOT_FRESH"
     /// for any other state, which it leaves untouched.
     static void prepareDesktopDefaults(const std::filesystem::path& folder);
+    /// `prepareDesktopDefaults` calling `stateWritten` between the state and its marker; only
+    /// tests use it.
+    static void prepareDesktopDefaultsForTesting(const std::filesystem::path& folder,
+                                                 const std::function<void()>& stateWritten);
     /// true when seeded or already seeded, false for "DESKTOP_NOT_FRESH"; other failures pass.
     [[nodiscard]] static bool tryPrepareFreshDesktopDefaults(const std::filesystem::path& folder);
 

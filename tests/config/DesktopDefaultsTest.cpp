@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 
@@ -152,6 +154,34 @@ TEST_F(DesktopDefaults, OtherFailuresPassThrough) {
     fs::remove(home / "Library/Application Support");
     fs::create_directories(folder() / kDat);
     EXPECT_THROW((void)InstallerCore::tryPrepareFreshDesktopDefaults(folder()), std::exception);
+}
+
+// A marker that cannot be written takes the state written just before it away again, so the
+// folder is fresh for the next run; a file someone put under the state's name meanwhile stays.
+TEST_F(DesktopDefaults, AFailedMarkerRollsBackOnlyTheStateItWrote) {
+    const auto dat = folder() / kDat;
+    const auto marker = folder() / kMarker;
+    const std::string expected = "errno " + std::to_string(EEXIST) + " at " + marker.string();
+
+    EXPECT_EQ(test::outcomeOf([&] {
+                  InstallerCore::prepareDesktopDefaultsForTesting(
+                      folder(), [&] { home.write(fs::relative(marker, home.path()), "theirs"); });
+              }),
+              expected);
+    EXPECT_FALSE(fs::exists(dat));
+    EXPECT_EQ(test::slurp(marker), "theirs");
+
+    fs::remove(marker);
+    EXPECT_EQ(test::outcomeOf([&] {
+                  InstallerCore::prepareDesktopDefaultsForTesting(folder(), [&] {
+                      const auto staged = home / "user.dat";
+                      home.write("user.dat", "user state");
+                      fs::rename(staged, dat);
+                      home.write(fs::relative(marker, home.path()), "theirs");
+                  });
+              }),
+              expected);
+    EXPECT_EQ(test::slurp(dat), "user state");
 }
 
 } // namespace
