@@ -273,6 +273,10 @@ TEST(ProcessRunnerTimeout, HungChildrenAreStoppedWithTheirWholeGroup) {
         {"child gone, grandchild holding the pipes",
          {"pid", child, "fork", grandchild, "sleep", "30", "end", "exit", "0"},
          {child, grandchild}},
+        // Signalling the group it was started in no longer reaches it; its own pid still does.
+        {"child ignoring SIGTERM in another group",
+         {"pid", child, "ignore-term", "leave-group", "sleep", "30"},
+         {child}},
         {"output closed, child still running",
          {"pid", child, "close-out", "close-err", "sleep", "30"},
          {child}},

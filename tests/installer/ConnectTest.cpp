@@ -189,6 +189,33 @@ TEST_F(Connect, AnythingButAPlainNotConfiguredStopsBeforeSignIn) {
     }
 }
 
+// A helper that dies of a signal told us nothing, whatever it printed first: SIGHUP even leaves a
+// status that reads 1, the exit code of a plain "not configured".
+TEST_F(Connect, AHelperKilledDuringTheStatusCallNeverOpensASignIn) {
+    const struct {
+        const char* name;
+        Reply reply;
+        const char* signal;
+    } rows[] = {
+        {"not configured, then SIGHUP", {"", kNotConfigured, 1}, "HUP"},
+        {"not configured, then SIGKILL", {"", kNotConfigured, 1}, "KILL"},
+        {"configured, then SIGTERM", {kConfigured, "", 0}, "TERM"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(temp / "helper");
+        answer("status", row.reply,
+               "cat \"$r/out\"; cat \"$r/err\" >&2; kill -" + std::string(row.signal) + " $$\n");
+        auto core = engine();
+        std::string outcome;
+        const auto texts = connect(core, outcome);
+        EXPECT_EQ(outcome, kCouldNotCheck);
+        EXPECT_TRUE(texts.empty());
+        EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
+        EXPECT_FALSE(fs::exists(config()));
+    }
+}
+
 TEST_F(Connect, ExistingSettingsWithoutAConfirmedStatusAreKept) {
     for (const char* name : {"opencode.jsonc", "opencode.json", "orvek-api-key"}) {
         SCOPED_TRACE(name);

@@ -10,6 +10,7 @@
 //   pid FILE             write our pid to FILE
 //   sleep S              sleep S seconds (fractions allowed)
 //   ignore-term          ignore SIGTERM (inherited by later forks)
+//   leave-group          move into our parent's process group, out of the one we were started in
 //   close-out / close-err   close stdout / stderr
 //   fork FILE ... end    start a grandchild that runs the commands up to "end" and exits 0; it
 //                        inherits our pipes and process group; we write its pid to FILE and go on
@@ -125,6 +126,9 @@ void runScript(const std::vector<std::string>& script) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(next())));
         } else if (command == "ignore-term") {
             std::signal(SIGTERM, SIG_IGN);
+        } else if (command == "leave-group") {
+            if (::setpgid(0, ::getpgid(::getppid())) != 0)
+                die("cannot leave the process group");
         } else if (command == "close-out" || command == "close-err") {
             ::close(command == "close-out" ? STDOUT_FILENO : STDERR_FILENO);
         } else if (command == "fork") {
