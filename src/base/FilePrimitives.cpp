@@ -73,6 +73,16 @@ void noLinks(const std::filesystem::path& path) {
     }
 }
 
+UniqueFd openForReading(const std::filesystem::path& path, struct stat& attributes,
+                        const char* operation) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file)
+        throwLastError(operation, path);
+    if (::fstat(file.get(), &attributes) != 0)
+        throwLastError(operation, path);
+    return file;
+}
+
 Bytes read(const std::filesystem::path& path) {
     noLinks(path);
     struct stat attributes {};
@@ -85,12 +95,8 @@ Bytes read(const std::filesystem::path& path) {
         static_cast<std::size_t>(attributes.st_size) > kReadLimit)
         throw InstallerFailure(kTooLargeMessage);
 
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!file)
-        throwLastError("прочитать файл", path);
     struct stat opened {};
-    if (::fstat(file.get(), &opened) != 0)
-        throwLastError("прочитать файл", path);
+    const auto file = openForReading(path, opened);
     if (!sameFile(opened, attributes) || !S_ISREG(opened.st_mode) ||
         static_cast<std::size_t>(opened.st_size) > kReadLimit)
         throw InstallerFailure(kTooLargeMessage);
@@ -196,9 +202,8 @@ bool lockedAgainstChange(const std::filesystem::path& path) {
         throwLastError("прочитать свойства файла", path);
     return (attributes.st_flags & (UF_IMMUTABLE | SF_IMMUTABLE | UF_APPEND | SF_APPEND)) != 0;
 #elif defined(__linux__)
-    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file)
-        throwLastError("прочитать свойства файла", path);
+    struct stat attributes {};
+    const auto file = openForReading(path, attributes, "прочитать свойства файла");
     int flags = 0;
     if (::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) != 0) {
         if (errno == ENOTTY || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EINVAL)

@@ -6,14 +6,23 @@
 #include <optional>
 #include <string_view>
 
+#include <sys/stat.h>
+
 #include "base/Bytes.h"
 #include "base/Json.h"
+#include "base/UniqueFd.h"
 
 namespace orvek::base {
 
 /// Throws InstallerFailure when any existing component of the path is a symbolic link,
 /// except the system's own /tmp and /var.
 void noLinks(const std::filesystem::path& path);
+
+/// Opens an existing item for reading without following a final link, and without blocking
+/// when a pipe was put in its place, and fills `attributes` with what was opened. Throws
+/// PlatformError naming `operation`.
+[[nodiscard]] UniqueFd openForReading(const std::filesystem::path& path, struct stat& attributes,
+                                      const char* operation = "прочитать файл");
 
 /// Reads a regular file of at most 1 MiB; throws InstallerFailure or PlatformError.
 [[nodiscard]] Bytes read(const std::filesystem::path& path);

@@ -1,6 +1,5 @@
 #include "base/Hashing.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include <openssl/evp.h>
 
+#include "base/FilePrimitives.h"
 #include "base/PlatformError.h"
 #include "base/UniqueFd.h"
 
@@ -45,13 +45,8 @@ std::string hash(std::string_view bytes) {
 }
 
 std::string hashFile(const std::filesystem::path& path) {
-    // Non-blocking so that a pipe put in the file's place cannot stall the open.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!file)
-        throwLastError("прочитать файл", path);
     struct stat attributes {};
-    if (::fstat(file.get(), &attributes) != 0)
-        throwLastError("прочитать файл", path);
+    const auto file = openForReading(path, attributes);
     if (S_ISDIR(attributes.st_mode))
         throw PlatformError(EISDIR, "прочитать файл", path);
     // Devices and pipes have no end a hash could wait for.

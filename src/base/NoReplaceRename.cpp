@@ -35,9 +35,8 @@ void moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
 }
 
 void publishWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-    const UniqueFd item(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!item)
-        throwLastError("сохранить файл на диск", from);
+    struct stat attributes {};
+    const auto item = openForReading(from, attributes, "сохранить файл на диск");
     if (::fsync(item.get()) != 0)
         throwLastError("сохранить файл на диск", from);
     moveWithoutReplacing(from, to);

@@ -178,12 +178,8 @@ void copyInto(int from, const struct stat& original, const std::filesystem::path
 // The platform copy of a regular file into a new sibling, which goes away again if the copy
 // fails half way.
 void copyFile(const std::filesystem::path& source, CreatedFile& to) {
-    base::UniqueFd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!from)
-        base::throwLastError("скопировать файл", source);
     struct stat original {};
-    if (::fstat(from.get(), &original) != 0)
-        base::throwLastError("скопировать файл", source);
+    const auto from = base::openForReading(source, original, "скопировать файл");
     // Swapped for something else since it was checked.
     if (!S_ISREG(original.st_mode))
         throw ConfigReader::failure();
