@@ -46,6 +46,14 @@ const JsonValue* member(const JsonValue& object, const char* name) {
     return found == object.end() ? nullptr : &*found;
 }
 
+// `get`'s redirect policy. The client never follows a redirect, so a 3xx answer arrives as the
+// response itself; it is refused here by name, before the status check would refuse it anyway.
+struct ExistingNoRedirect {
+    [[nodiscard]] static bool redirected(const base::HttpsResponse& response) {
+        return response.status >= 300 && response.status < 400;
+    }
+};
+
 } // namespace
 
 void reuse(const InstallerCore& core, const Fetch& fetch) {
@@ -111,7 +119,7 @@ JsonValue get(const Deployment& deployment, const std::string& path, const std::
     } catch (const base::HttpsError&) {
         throw checkFailed();
     }
-    if (response.status != 200 || response.body.empty())
+    if (ExistingNoRedirect::redirected(response) || response.status != 200 || response.body.empty())
         throw checkFailed();
 
     auto value = base::decodeJson(response.body, [](std::size_t offset) {
