@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
 #include "base/Json.h"
@@ -211,6 +212,39 @@ TEST(ModelPreset, PresetWithoutMarkerFailsWithTheMissingFile) {
         EXPECT_EQ(error.path(), bench.home / kMarker);
     }
     EXPECT_EQ(snapshot(bench.home.path()), before);
+}
+
+// The two moments a run can be overtaken: the helper still writing its file after the marker,
+// and a file of the user's appearing under the preset's name just before the move.
+TEST(ModelPreset, RacesBeforeThePublishNeverMixOrReplace) {
+    {
+        const Bench bench;
+        const auto outcome = test::outcomeOf([&] {
+            bench.core().applyPresetForTesting(bench.folder(), [&](InstallerCore::PresetStep step) {
+                if (step == InstallerCore::PresetStep::marked)
+                    bench.home.write(kJsonc, std::string(kHelperConfiguration) + " ");
+            });
+        });
+        EXPECT_EQ(outcome, "Настройки изменились во время подключения. Повторите проверку.");
+        EXPECT_FALSE(fs::exists(bench.home / kPresetFile));
+        EXPECT_EQ(test::slurp(bench.home / kJsonc), std::string(kHelperConfiguration) + " ");
+    }
+    {
+        const Bench bench;
+        const auto outcome = test::outcomeOf([&] {
+            bench.core().applyPresetForTesting(bench.folder(), [&](InstallerCore::PresetStep step) {
+                if (step == InstallerCore::PresetStep::staged)
+                    bench.home.write(kPresetFile, R"({"model":"mine"})");
+            });
+        });
+        EXPECT_EQ(outcome,
+                  "errno " + std::to_string(EEXIST) + " at " + (bench.home / kPresetFile).string());
+        EXPECT_EQ(test::slurp(bench.home / kPresetFile), R"({"model":"mine"})");
+        EXPECT_EQ(bench.folderNames(),
+                  (std::vector<std::string>{"opencode.json", "opencode.json.orvek-preset-owned",
+                                            "opencode.jsonc"}))
+            << "the staged preset went away";
+    }
 }
 
 TEST(ModelPreset, SecondRunWritesNothing) {

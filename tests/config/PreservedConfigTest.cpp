@@ -28,6 +28,7 @@
 #include "TempHome.h"
 #include "base/InstallerFailure.h"
 #include "base/PlatformError.h"
+#include "base/ProcessRunner.h"
 #include "base/UniqueFd.h"
 
 namespace orvek::config {
@@ -393,6 +394,29 @@ TEST_F(PreservedConfigWrite, RefusesWhatItMustNotReplace) {
 
         EXPECT_EQ(stateOf(target), before);
         EXPECT_EQ(namesIn(folder), std::vector<std::string>{"opencode.json"});
+    }
+}
+
+// An immutable or append-only file can be neither replaced nor removed, and a staged copy would
+// carry the flag and stay behind for good: refused before anything is staged.
+TEST_F(PreservedConfigWrite, RefusesImmutableAndAppendOnlyFiles) {
+    const std::string current = "{\"a\":1}";
+    for (const char* flag : {"i", "a"}) {
+        SCOPED_TRACE(flag);
+        resetFolder();
+        writeTarget(current);
+        const auto set = base::run("/usr/bin/chattr", {std::string("+") + flag, target.string()},
+                                   std::nullopt, 30);
+        if (set.status != 0)
+            GTEST_SKIP() << "no file flags here: " << set.standardError;
+        const auto before = stateOf(target);
+
+        expectUnsupported([&] { PreservedConfig::write(target, current, "{}"); });
+
+        EXPECT_EQ(stateOf(target), before);
+        EXPECT_EQ(namesIn(folder), std::vector<std::string>{"opencode.json"});
+        (void)base::run("/usr/bin/chattr", {std::string("-") + flag, target.string()}, std::nullopt,
+                        30);
     }
 }
 

@@ -428,6 +428,23 @@ TEST(HelperInstall, VerifyingAMissingHelperPassesThePlatformError) {
     }
 }
 
+// The helper is read first: when it is missing that is what the user is told, whatever state
+// the manifest is in.
+TEST(HelperInstall, AMissingHelperIsReportedBeforeTheManifest) {
+    Bench bench;
+    for (const char* manifest : {"[]", "{\"cli-arm64\":{}}", "not json"}) {
+        SCOPED_TRACE(manifest);
+        bench.home.write("resources/payloads.json", manifest);
+        try {
+            bench.core().verifyHelper();
+            ADD_FAILURE() << "expected a platform error";
+        } catch (const base::PlatformError& error) {
+            EXPECT_EQ(error.errnoValue(), ENOENT);
+            EXPECT_EQ(error.path(), bench.core().helper());
+        }
+    }
+}
+
 TEST(HelperInstall, RefusesAHelperFolderThatIsALink) {
     Bench bench;
     bench.offer(bench.plainArchive());

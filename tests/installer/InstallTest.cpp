@@ -284,6 +284,25 @@ TEST_F(Install, ASecondRunKeepsTheInstalledAppAndNeedsNoDownload) {
     EXPECT_EQ(calls("curl").size(), 1U);
 }
 
+// One engine serves every retry of a session: an application found by an earlier run is not
+// trusted to be there still.
+TEST_F(Install, ARetryAfterOpenCodeWasRemovedInstallsAgain) {
+    writeSignedApp(systemApp());
+    auto engine = core();
+    std::string outcome;
+    (void)run(engine, outcome);
+    ASSERT_EQ(outcome, kPassed);
+    ASSERT_EQ(engine.installedApp(), systemApp());
+
+    fs::remove_all(systemApp());
+    const auto texts = run(engine, outcome);
+    EXPECT_EQ(outcome, kPassed);
+    EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kDownloading, kPreparing}));
+    EXPECT_EQ(engine.installedApp(), target());
+    EXPECT_EQ(snapshot(target()), snapshot(officialApp));
+    EXPECT_EQ(calls("curl").size(), 1U);
+}
+
 TEST_F(Install, RefusesTwoInstallationsBeforeLookingAtEither) {
     // Neither would pass verification; the count alone must decide.
     sandbox::writeApp(target(), "not a property list");
