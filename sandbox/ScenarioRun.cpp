@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "EventLoop.h"
+#include "config/ProductLists.h"
 #include "installer/InstallerCore.h"
 #include "setup/DefaultServices.h"
 #include "setup/SetupModel.h"
@@ -18,30 +19,6 @@
 namespace orvek::sandbox {
 
 namespace fs = std::filesystem;
-
-// A folder made for this run, removed at the end unless it is to be kept.
-class ScenarioMachine::Scratch {
-public:
-    Scratch(const std::string& prefix, bool keep) : m_keep(keep) {
-        std::string pattern =
-            (fs::canonical(fs::temp_directory_path()) / (prefix + "XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        m_path = pattern;
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        if (!m_keep)
-            fs::remove_all(m_path, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    [[nodiscard]] const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-    bool m_keep;
-};
 
 namespace {
 
@@ -53,8 +30,8 @@ double threadCpuMilliseconds() {
 
 void enterHome(const fs::path& home) {
     ::setenv("HOME", home.c_str(), 1);
-    for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
-                             "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
+    ::unsetenv("XDG_CONFIG_HOME");
+    for (const char* name : config::overrideVariables)
         ::unsetenv(name);
 }
 
@@ -62,17 +39,16 @@ void enterHome(const fs::path& home) {
 
 ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::Programs& programs,
                                  const RunOptions& options)
-    : m_machineFolder(std::make_unique<Scratch>("orvek-sandbox-mac-", options.keep)),
-      m_keep(options.keep) {
+    : m_machineFolder(base::TempFolder::unique("orvek-sandbox-mac-")), m_keep(options.keep) {
     if (options.home) {
         fs::create_directories(*options.home);
         m_home = fs::canonical(*options.home);
     } else {
-        m_homeFolder = std::make_unique<Scratch>("orvek-sandbox-home-", options.keep);
+        m_homeFolder.emplace(base::TempFolder::unique("orvek-sandbox-home-"));
         m_home = m_homeFolder->path();
     }
     enterHome(m_home);
-    m_mac = std::make_unique<SimulatedMac>(m_home, m_machineFolder->path(), programs);
+    m_mac = std::make_unique<SimulatedMac>(m_home, m_machineFolder.path(), programs);
     if (options.cached)
         m_mac->cacheDownloads();
     scenario.prepare(*m_mac);
@@ -81,9 +57,12 @@ ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::P
 }
 
 ScenarioMachine::~ScenarioMachine() {
-    if (m_keep)
-        std::cerr << "home: " << m_home.string()
-                  << "\nmachine: " << m_machineFolder->path().string() << "\n";
+    if (!m_keep)
+        return;
+    if (m_homeFolder)
+        (void)m_homeFolder->take();
+    std::cerr << "home: " << m_home.string() << "\nmachine: " << m_machineFolder.take().string()
+              << "\n";
 }
 
 void ReportingWorkspace::openApplication(const fs::path& app) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Scenarios.h"
+#include "base/TempFolder.h"
 #include "installer/InstallerCore.h"
 #include "setup/Workspace.h"
 
@@ -40,9 +41,8 @@ public:
     }
 
 private:
-    class Scratch;
-    std::unique_ptr<Scratch> m_machineFolder;
-    std::unique_ptr<Scratch> m_homeFolder;
+    base::TempFolder m_machineFolder;
+    std::optional<base::TempFolder> m_homeFolder;
     std::filesystem::path m_home;
     bool m_keep;
     std::unique_ptr<SimulatedMac> m_mac;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
 #include "TempHome.h"
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
@@ -33,16 +34,6 @@ template <typename Body> void withUmask(mode_t mask, Body body) {
     const mode_t previous = ::umask(mask);
     body();
     ::umask(previous);
-}
-
-template <typename Body> void expectFailure(const char* message, Body body) {
-    try {
-        body();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const InstallerFailure& failure) {
-        EXPECT_EQ(failure.message(), message);
-        EXPECT_FALSE(failure.code().has_value());
-    }
 }
 
 template <typename Body> PlatformError expectPlatformError(int expectedErrno, Body body) {
@@ -92,7 +83,7 @@ TEST_F(FilePrimitives, NoLinksRefusesALinkAnywhereInThePath) {
     };
     for (const auto& path : refused) {
         SCOPED_TRACE(path.string());
-        expectFailure(kLinkMessage, [&] { noLinks(path); });
+        EXPECT_EQ(test::outcomeOf([&] { noLinks(path); }), test::failureText(kLinkMessage));
     }
 }
 
@@ -102,13 +93,13 @@ TEST_F(FilePrimitives, ReadAcceptsUpToOneMebibyte) {
     home.write("empty", "");
     EXPECT_EQ(read(home / "exact").size(), 1'048'576U);
     EXPECT_EQ(read(home / "empty"), "");
-    expectFailure(kTooLarge, [&] { (void)read(home / "over"); });
+    EXPECT_EQ(test::outcomeOf([&] { (void)read(home / "over"); }), test::failureText(kTooLarge));
 }
 
 TEST_F(FilePrimitives, ReadRefusesFilesWithoutASize) {
     ASSERT_EQ(::mkfifo((home / "pipe").c_str(), 0600), 0);
     // A pipe has no size that bounds it; opening it must not block either.
-    expectFailure(kTooLarge, [&] { (void)read(home / "pipe"); });
+    EXPECT_EQ(test::outcomeOf([&] { (void)read(home / "pipe"); }), test::failureText(kTooLarge));
 }
 
 TEST_F(FilePrimitives, ReadPassesPlatformErrorsThrough) {
@@ -126,7 +117,8 @@ TEST_F(FilePrimitives, ReadPassesPlatformErrorsThrough) {
 TEST_F(FilePrimitives, ReadRefusesLinks) {
     home.write("real.json", "{}");
     fs::create_symlink(home / "real.json", home / "link.json");
-    expectFailure(kLinkMessage, [&] { (void)read(home / "link.json"); });
+    EXPECT_EQ(test::outcomeOf([&] { (void)read(home / "link.json"); }),
+              test::failureText(kLinkMessage));
 }
 
 TEST_F(FilePrimitives, ReadObjectAcceptsOnlyAnObject) {
@@ -137,7 +129,8 @@ TEST_F(FilePrimitives, ReadObjectAcceptsOnlyAnObject) {
     for (const char* text : {"[1,2]", "\"text\"", "3", "null"}) {
         SCOPED_TRACE(text);
         home.write("other.json", text);
-        expectFailure(kUnsupported, [&] { (void)readObject(home / "other.json"); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)readObject(home / "other.json"); }),
+                  test::failureText(kUnsupported));
     }
 }
 
@@ -178,14 +171,16 @@ TEST_F(FilePrimitives, CreateNeverReplaces) {
 
     // A dangling link is not a way around it either.
     fs::create_symlink(home / "elsewhere", home / "trap.json");
-    expectFailure(kLinkMessage, [&] { create(home / "trap.json", "x"); });
+    EXPECT_EQ(test::outcomeOf([&] { create(home / "trap.json", "x"); }),
+              test::failureText(kLinkMessage));
     EXPECT_FALSE(fs::exists(home / "elsewhere"));
 }
 
 TEST_F(FilePrimitives, CreateRefusesLinkedFolders) {
     fs::create_directory(home / "real");
     fs::create_directory_symlink(home / "real", home / "linked");
-    expectFailure(kLinkMessage, [&] { create(home / "linked/a.json", "x"); });
+    EXPECT_EQ(test::outcomeOf([&] { create(home / "linked/a.json", "x"); }),
+              test::failureText(kLinkMessage));
     EXPECT_TRUE(fs::is_empty(home / "real"));
 }
 
@@ -211,7 +206,8 @@ TEST_F(FilePrimitives, DirectoryCreatesOwnerOnlyFolders) {
 TEST_F(FilePrimitives, DirectoryRefusesLinksAndFiles) {
     fs::create_directory(home / "real");
     fs::create_directory_symlink(home / "real", home / "linked");
-    expectFailure(kLinkMessage, [&] { directory(home / "linked/a/b"); });
+    EXPECT_EQ(test::outcomeOf([&] { directory(home / "linked/a/b"); }),
+              test::failureText(kLinkMessage));
     EXPECT_TRUE(fs::is_empty(home / "real"));
 
     home.write("file", "x");

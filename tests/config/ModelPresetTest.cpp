@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "Outcome.h"
+#include "Snapshot.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
 #include "base/Json.h"
@@ -50,26 +51,6 @@ constexpr const char* kMarker = ".config/opencode/opencode.json.orvek-preset-own
 constexpr const char* kDesktopDat =
     "Library/Application Support/ai.opencode.desktop/opencode.global.dat";
 
-struct Entry {
-    std::string content;
-    fs::file_time_type written;
-    bool operator==(const Entry&) const = default;
-};
-
-// Every file and link under the home with its bytes (or link target) and modification time.
-std::map<std::string, Entry> snapshot(const fs::path& root) {
-    std::map<std::string, Entry> entries;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        const auto relative = fs::relative(it->path(), root).string();
-        if (it->is_symlink())
-            entries[relative] = {"-> " + fs::read_symlink(it->path()).string(), {}};
-        else if (it->is_regular_file())
-            entries[relative] = {test::slurp(it->path()), fs::last_write_time(it->path())};
-    }
-    return entries;
-}
-
 unsigned modeOf(const fs::path& path) {
     struct stat attributes {};
     EXPECT_EQ(::lstat(path.c_str(), &attributes), 0) << path;
@@ -100,16 +81,6 @@ public:
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
-    }
-
-    void expectFailure(const std::string& message) const {
-        try {
-            apply();
-            ADD_FAILURE() << "expected: " << message;
-        } catch (const InstallerFailure& failure) {
-            EXPECT_EQ(failure.message(), message);
-            EXPECT_FALSE(failure.code().has_value());
-        }
     }
 
     void expectPublished(const std::string& configuration = kHelperConfiguration) const {
@@ -179,18 +150,18 @@ TEST(ModelPreset, StatesOfPresetAndMarker) {
             bench.home.write(kPresetFile, *row.preset);
         if (row.marker)
             bench.home.write(kMarker, *row.marker);
-        const auto before = snapshot(bench.home.path());
+        const auto before = test::snapshot(bench.home.path(), true);
 
         if (row.message) {
-            bench.expectFailure(row.message);
-            EXPECT_EQ(snapshot(bench.home.path()), before);
+            EXPECT_EQ(test::outcomeOf([&] { bench.apply(); }), test::failureText(row.message));
+            EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
             continue;
         }
         bench.apply();
         bench.expectPublished();
         // Desktop defaults are attempted in every successful state.
         EXPECT_TRUE(fs::is_regular_file(bench.home / kDesktopDat));
-        const auto after = snapshot(bench.home.path());
+        const auto after = test::snapshot(bench.home.path(), true);
         if (row.marker) {
             EXPECT_EQ(after.at(kMarker), before.at(kMarker));
         }
@@ -203,7 +174,7 @@ TEST(ModelPreset, StatesOfPresetAndMarker) {
 TEST(ModelPreset, PresetWithoutMarkerFailsWithTheMissingFile) {
     const Bench bench;
     bench.home.write(kPresetFile, kPreset);
-    const auto before = snapshot(bench.home.path());
+    const auto before = test::snapshot(bench.home.path(), true);
     try {
         bench.apply();
         ADD_FAILURE() << "expected a missing marker";
@@ -211,7 +182,7 @@ TEST(ModelPreset, PresetWithoutMarkerFailsWithTheMissingFile) {
         EXPECT_EQ(error.errnoValue(), ENOENT);
         EXPECT_EQ(error.path(), bench.home / kMarker);
     }
-    EXPECT_EQ(snapshot(bench.home.path()), before);
+    EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
 }
 
 // The two moments a run can be overtaken: the helper still writing its file after the marker,
@@ -250,11 +221,11 @@ TEST(ModelPreset, RacesBeforeThePublishNeverMixOrReplace) {
 TEST(ModelPreset, SecondRunWritesNothing) {
     const Bench bench;
     bench.apply();
-    const auto before = snapshot(bench.home.path());
+    const auto before = test::snapshot(bench.home.path(), true);
 
     bench.apply();
 
-    EXPECT_EQ(snapshot(bench.home.path()), before);
+    EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
     bench.expectPublished();
 }
 
@@ -264,7 +235,7 @@ TEST(ModelPreset, KeepsTheUsersEditOfThePreset) {
     const std::string edited = std::string(kPreset) + " ";
     bench.home.write(kPresetFile, edited);
 
-    bench.expectFailure(kAlreadyExists);
+    EXPECT_EQ(test::outcomeOf([&] { bench.apply(); }), test::failureText(kAlreadyExists));
 
     EXPECT_EQ(test::slurp(bench.home / kPresetFile), edited);
     EXPECT_EQ(test::slurp(bench.home / kMarker), kPreset);
@@ -299,11 +270,11 @@ TEST(ModelPreset, RefusesHelperConfigurationsItCannotJoin) {
         SCOPED_TRACE(row.name);
         const Bench bench;
         bench.home.write(kJsonc, row.configuration);
-        const auto before = snapshot(bench.home.path());
+        const auto before = test::snapshot(bench.home.path(), true);
 
-        bench.expectFailure(row.message);
+        EXPECT_EQ(test::outcomeOf([&] { bench.apply(); }), test::failureText(row.message));
 
-        EXPECT_EQ(snapshot(bench.home.path()), before);
+        EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
     }
 }
 
@@ -336,7 +307,9 @@ TEST(ModelPreset, RefusesBeforeWritingAnything) {
         std::function<void(const Bench&)> expect;
     };
     const auto failsWith = [](const char* message) {
-        return [message](const Bench& bench) { bench.expectFailure(message); };
+        return [message](const Bench& bench) {
+            EXPECT_EQ(test::outcomeOf([&] { bench.apply(); }), test::failureText(message));
+        };
     };
     const auto failsWithErrno = [](int number, const char* relative) {
         return [number, relative](const Bench& bench) {
@@ -408,11 +381,11 @@ TEST(ModelPreset, RefusesBeforeWritingAnything) {
         SCOPED_TRACE(row.name);
         const Bench bench;
         row.arrange(bench);
-        const auto before = snapshot(bench.home.path());
+        const auto before = test::snapshot(bench.home.path(), true);
 
         row.expect(bench);
 
-        EXPECT_EQ(snapshot(bench.home.path()), before);
+        EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
     }
 }
 
@@ -435,11 +408,11 @@ TEST(ModelPreset, LaterRunPassesDesktopFailuresOn) {
     bench.apply();
     fs::rename(bench.core().desktopData(), bench.home / "desktop-real");
     fs::create_directory_symlink(bench.home / "desktop-real", bench.core().desktopData());
-    const auto before = snapshot(bench.home.path());
+    const auto before = test::snapshot(bench.home.path(), true);
 
-    bench.expectFailure(kLinkMessage);
+    EXPECT_EQ(test::outcomeOf([&] { bench.apply(); }), test::failureText(kLinkMessage));
 
-    EXPECT_EQ(snapshot(bench.home.path()), before);
+    EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
 }
 
 } // namespace

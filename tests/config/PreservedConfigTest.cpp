@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
 #include "TempHome.h"
 #include "base/InstallerFailure.h"
 #include "base/PlatformError.h"
@@ -165,19 +166,8 @@ bool setAttribute(const fs::path& path, const char* name, const std::string& val
     return false;
 }
 
-template <typename Body>
-void expectFailure(const char* message, std::optional<std::string> code, Body body) {
-    try {
-        body();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const InstallerFailure& failure) {
-        EXPECT_EQ(failure.message(), message);
-        EXPECT_EQ(failure.code(), code);
-    }
-}
-
 template <typename Body> void expectUnsupported(Body body) {
-    expectFailure(kUnsupported, kUnsupportedCode, body);
+    EXPECT_EQ(test::outcomeOf(body), test::failureText(kUnsupported, kUnsupportedCode));
 }
 
 template <typename Body>
@@ -433,7 +423,8 @@ TEST_F(PreservedConfigWrite, RefusesTargetsThatAreNotFiles) {
     fs::remove(target);
     ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
     // A pipe has no size, so reading it is refused before anything could block on it.
-    expectFailure(kTooLarge, std::nullopt, [&] { PreservedConfig::write(target, "", "x"); });
+    EXPECT_EQ(test::outcomeOf([&] { PreservedConfig::write(target, "", "x"); }),
+              test::failureText(kTooLarge, std::nullopt));
     EXPECT_TRUE(fs::is_fifo(fs::symlink_status(target)));
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"opencode.json"});
 }
@@ -463,8 +454,8 @@ TEST_F(PreservedConfigWrite, RefusesLinkedPathsBeforeReading) {
         const auto homeBefore = namesIn(home.path());
         const auto folderBefore = namesIn(folder);
 
-        expectFailure(kLinkMessage, std::nullopt,
-                      [&] { PreservedConfig::write(row.target, "{}", "{\"b\":2}"); });
+        EXPECT_EQ(test::outcomeOf([&] { PreservedConfig::write(row.target, "{}", "{\"b\":2}"); }),
+                  test::failureText(kLinkMessage, std::nullopt));
 
         EXPECT_EQ(stateOf(real / "opencode.json"), realBefore);
         EXPECT_EQ(namesIn(real), (std::vector<std::string>{"opencode.json", "pipe"}));
@@ -515,8 +506,8 @@ TEST_F(PreservedConfigWrite, TooLargeTargetIsRefusedBeforeAnythingElse) {
         agePath(target);
         const auto before = stateOf(target);
 
-        expectFailure(kTooLarge, std::nullopt,
-                      [&] { PreservedConfig::write(target, large, "{}"); });
+        EXPECT_EQ(test::outcomeOf([&] { PreservedConfig::write(target, large, "{}"); }),
+                  test::failureText(kTooLarge, std::nullopt));
 
         EXPECT_EQ(stateOf(target), before);
         EXPECT_EQ(namesIn(folder), std::vector<std::string>{"opencode.json"});
@@ -542,12 +533,13 @@ TEST_F(PreservedConfigWrite, AnotherProgramsEditAfterStagingIsKept) {
         SCOPED_TRACE(row.name);
         writeTarget("ours");
 
-        expectFailure(kChanged, kChangedCode, [&] {
-            PreservedConfig::writeForTesting(target, "ours", "new", [&](Step step) {
-                if (step == Step::written)
-                    row.edit();
-            });
-        });
+        EXPECT_EQ(test::outcomeOf([&] {
+                      PreservedConfig::writeForTesting(target, "ours", "new", [&](Step step) {
+                          if (step == Step::written)
+                              row.edit();
+                      });
+                  }),
+                  test::failureText(kChanged, kChangedCode));
 
         EXPECT_EQ(test::slurp(target), "theirs");
         EXPECT_EQ(namesIn(folder), std::vector<std::string>{"opencode.json"});

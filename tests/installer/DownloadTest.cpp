@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Fixtures.h"
+#include "Outcome.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
 #include "base/PlatformError.h"
@@ -32,16 +33,6 @@ constexpr const char* kLinkMessage =
 
 constexpr const char* kUrl = "https://downloads.example.com/OpenCode-2.1.4-arm64.dmg";
 constexpr const char* kName = "OpenCode-2.1.4-arm64.dmg";
-
-template <typename Body> void expectFailure(const std::string& message, Body body) {
-    try {
-        body();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const InstallerFailure& failure) {
-        EXPECT_EQ(failure.message(), message);
-        EXPECT_FALSE(failure.code().has_value());
-    }
-}
 
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
@@ -127,7 +118,8 @@ TEST_F(Download, RefusesInvalidDetailsBeforeRunningOrCreatingAnything) {
     servePayload();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        expectFailure(kInvalid, [&] { (void)core().download(row.url, row.sha256, row.file); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)core().download(row.url, row.sha256, row.file); }),
+                  test::failureText(kInvalid));
         EXPECT_FALSE(curlRan());
         EXPECT_FALSE(fs::exists(home / "Library"));
     }
@@ -195,7 +187,8 @@ TEST_F(Download, ReportsADamagedCacheOnEveryRetryAndKeepsIt) {
 
     for (int attempt = 0; attempt < 3; ++attempt) {
         SCOPED_TRACE(attempt);
-        expectFailure(kDamaged, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)core().download(kUrl, payloadHash(), kName); }),
+                  test::failureText(kDamaged));
         EXPECT_FALSE(curlRan());
         EXPECT_EQ(test::slurp(target()), damaged);
         EXPECT_EQ(entries(downloads()), std::vector<std::string>{kName});
@@ -227,7 +220,8 @@ TEST_F(Download, FailedTransfersLeaveNothingBehind) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         standIn(row.action);
-        expectFailure(row.message, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)core().download(kUrl, payloadHash(), kName); }),
+                  test::failureText(row.message));
         EXPECT_TRUE(curlRan());
         EXPECT_EQ(entries(downloads()), std::vector<std::string>{});
         fs::remove(home / "curl-args");
@@ -257,7 +251,8 @@ TEST_F(Download, NeverReplacesAFileThatAppearedDuringTheDownload) {
             }
             EXPECT_EQ(test::slurp(target()), "theirs");
         } else {
-            expectFailure(kLinkMessage, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+            EXPECT_EQ(test::outcomeOf([&] { (void)core().download(kUrl, payloadHash(), kName); }),
+                      test::failureText(kLinkMessage));
             EXPECT_TRUE(fs::is_symlink(target()));
         }
         EXPECT_EQ(entries(downloads()), std::vector<std::string>{kName});
@@ -282,7 +277,8 @@ TEST_F(Download, RefusesLinksInTheCachePath) {
         SCOPED_TRACE(row.name);
         fs::create_directories(row.link.parent_path());
         fs::create_symlink(row.destination, row.link);
-        expectFailure(kLinkMessage, [&] { (void)core().download(kUrl, payloadHash(), kName); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)core().download(kUrl, payloadHash(), kName); }),
+                  test::failureText(kLinkMessage));
         EXPECT_FALSE(curlRan());
         EXPECT_EQ(entries(home / "elsewhere"), std::vector<std::string>{"OpenCode.dmg"});
         fs::remove(row.link);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Outcome.h"
 #include "SandboxServer.h"
 #include "ScopedEnvironment.h"
 #include "TempHome.h"
@@ -113,17 +114,6 @@ std::vector<std::string> folderNames(const fs::path& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-void expectFailure(const std::function<void()>& action, const std::string& message,
-                   const std::optional<std::string>& code) {
-    try {
-        action();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const InstallerFailure& failure) {
-        EXPECT_EQ(failure.message(), message);
-        EXPECT_EQ(failure.code(), code);
-    }
 }
 
 // A home with the helper's saved connection and a loopback HTTPS service under the
@@ -251,8 +241,8 @@ TEST(ExistingConnectionPatch, RefusesFilesWithoutTheParts) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        expectFailure([&] { (void)ExistingConnection::patch(row.input); }, kUnsupported,
-                      kUnsupportedCode);
+        EXPECT_EQ(test::outcomeOf([&] { (void)ExistingConnection::patch(row.input); }),
+                  test::failureText(kUnsupported, kUnsupportedCode));
     }
     EXPECT_THROW((void)ExistingConnection::patch(R"({"model":tru})"), base::JsonError);
 }
@@ -282,7 +272,8 @@ TEST_F(ExistingConnectionTest, OverrideVariablesRefuseBeforeAnythingIsChecked) {
         SCOPED_TRACE(name);
         test::ScopedEnvironment environment;
         environment.set(name, "/somewhere/else");
-        expectFailure([&] { reuse(); }, kUnsupported, kUnsupportedCode);
+        EXPECT_EQ(test::outcomeOf([&] { reuse(); }),
+                  test::failureText(kUnsupported, kUnsupportedCode));
         EXPECT_FALSE(fs::exists(home / "pgrep.log")) << "refused before looking for OpenCode";
         EXPECT_EQ(requests(), 0);
         EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
@@ -298,7 +289,7 @@ TEST_F(ExistingConnectionTest, OverrideVariablesRefuseBeforeAnythingIsChecked) {
 
 TEST_F(ExistingConnectionTest, RunningOpenCodeStopsReuseBeforeAnyRequest) {
     pgrepAnswers(0);
-    expectFailure([&] { reuse(); }, kCloseOpenCode, std::nullopt);
+    EXPECT_EQ(test::outcomeOf([&] { reuse(); }), test::failureText(kCloseOpenCode, std::nullopt));
     EXPECT_EQ(requests(), 0);
     EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
 }
@@ -340,7 +331,8 @@ TEST_F(ExistingConnectionTest, KeyFileRules) {
             EXPECT_EQ(server.lastHeader("/v1/key", "Authorization"), "Bearer " + *row.key);
             EXPECT_EQ(test::slurp(home / kJsonc), kPatched);
         } else {
-            expectFailure([&] { reuse(); }, kUnsupported, kUnsupportedCode);
+            EXPECT_EQ(test::outcomeOf([&] { reuse(); }),
+                      test::failureText(kUnsupported, kUnsupportedCode));
             EXPECT_EQ(server.requestCount("/v1/key"), before);
             EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
         }
@@ -413,7 +405,8 @@ TEST_F(ExistingConnectionTest, ConfigurationShapeRules) {
             reuse();
             EXPECT_EQ(test::slurp(home / kJsonc), ExistingConnection::patch(row.configuration));
         } else {
-            expectFailure([&] { reuse(); }, kUnsupported, kUnsupportedCode);
+            EXPECT_EQ(test::outcomeOf([&] { reuse(); }),
+                      test::failureText(kUnsupported, kUnsupportedCode));
             EXPECT_EQ(requests(), before) << "nothing sent";
             EXPECT_EQ(test::slurp(home / kJsonc), row.configuration);
         }
@@ -448,7 +441,8 @@ TEST_F(ExistingConnectionTest, CatalogueMustOfferEveryModel) {
             reuse();
             EXPECT_EQ(test::slurp(home / kJsonc), kPatched);
         } else {
-            expectFailure([&] { reuse(); }, kModelsMissing, std::nullopt);
+            EXPECT_EQ(test::outcomeOf([&] { reuse(); }),
+                      test::failureText(kModelsMissing, std::nullopt));
             EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
         }
     }
@@ -456,7 +450,7 @@ TEST_F(ExistingConnectionTest, CatalogueMustOfferEveryModel) {
 
 TEST_F(ExistingConnectionTest, ARefusedKeyStopsBeforeTheCatalogue) {
     server.respond("/v1/key", 401, R"({"error":{"message":"invalid api key"}})");
-    expectFailure([&] { reuse(); }, kCheckFailed, kCheckFailedCode);
+    EXPECT_EQ(test::outcomeOf([&] { reuse(); }), test::failureText(kCheckFailed, kCheckFailedCode));
     EXPECT_EQ(server.requestCount("/v1/models"), 0);
     EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
 }
@@ -468,7 +462,7 @@ TEST_F(ExistingConnectionTest, EditOfAnUpToDateConfigurationIsAChange) {
     const std::string edited = replaced(kPatched, "disabled", "manual");
     ASSERT_NE(edited, kPatched);
     const auto fetch = fetchChanging("models", [&] { home.write(kJsonc, edited); });
-    expectFailure([&] { reuse(fetch); }, kChanged, kChangedCode);
+    EXPECT_EQ(test::outcomeOf([&] { reuse(fetch); }), test::failureText(kChanged, kChangedCode));
     EXPECT_EQ(test::slurp(home / kJsonc), edited);
 }
 
@@ -506,8 +500,9 @@ TEST_F(ExistingConnectionTest, ChangesDuringTheRequestsStopTheWrite) {
         home.write(kJsonc, kConfiguration);
         home.write(kKey, std::string(kKeyText) + "\n");
         const auto fetch = fetchChanging(row.when, row.change);
-        expectFailure([&] { reuse(fetch); }, row.message,
-                      row.code ? std::optional<std::string>(row.code) : std::nullopt);
+        EXPECT_EQ(test::outcomeOf([&] { reuse(fetch); }),
+                  test::failureText(row.message, row.code ? std::optional<std::string>(row.code)
+                                                          : std::nullopt));
         EXPECT_EQ(test::slurp(home / kJsonc), row.configurationAfter.value_or(kConfiguration));
         for (const auto& name : folderNames(folder()))
             EXPECT_TRUE(name.find("orvek-backup") == std::string::npos &&
@@ -572,8 +567,9 @@ TEST_F(ExistingConnectionTest, GetFailsTheCheckForEveryUnexpectedAnswer) {
             EXPECT_TRUE(ExistingConnection::get(deployment(), "key", kKeyText).is_object());
             break;
         case Outcome::checkFailed:
-            expectFailure([&] { (void)ExistingConnection::get(deployment(), "key", kKeyText); },
-                          kCheckFailed, kCheckFailedCode);
+            EXPECT_EQ(test::outcomeOf(
+                          [&] { (void)ExistingConnection::get(deployment(), "key", kKeyText); }),
+                      test::failureText(kCheckFailed, kCheckFailedCode));
             break;
         case Outcome::jsonError:
             EXPECT_THROW((void)ExistingConnection::get(deployment(), "key", kKeyText),
@@ -585,8 +581,9 @@ TEST_F(ExistingConnectionTest, GetFailsTheCheckForEveryUnexpectedAnswer) {
 }
 
 TEST_F(ExistingConnectionTest, GetRefusesAServerItCannotTrust) {
-    expectFailure([&] { (void)ExistingConnection::get(deployment(false), "key", kKeyText); },
-                  kCheckFailed, kCheckFailedCode);
+    EXPECT_EQ(
+        test::outcomeOf([&] { (void)ExistingConnection::get(deployment(false), "key", kKeyText); }),
+        test::failureText(kCheckFailed, kCheckFailedCode));
     EXPECT_EQ(server.requestCount("/v1/key"), 0) << "no request before the handshake succeeds";
 }
 
@@ -594,8 +591,9 @@ TEST_F(ExistingConnectionTest, GetGivesUpOnAStalledService) {
     server.stall("/v1/models");
     const base::HttpsLimits limits{1, 2, 2'097'152};
     const auto start = std::chrono::steady_clock::now();
-    expectFailure([&] { (void)ExistingConnection::get(deployment(), "models", kKeyText, limits); },
-                  kCheckFailed, kCheckFailedCode);
+    EXPECT_EQ(test::outcomeOf(
+                  [&] { (void)ExistingConnection::get(deployment(), "models", kKeyText, limits); }),
+              test::failureText(kCheckFailed, kCheckFailedCode));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(server.requestCount("/v1/models"), 1);
 }
@@ -654,8 +652,8 @@ TEST_F(ExistingConnectionTest, ValidateOverlayAcceptsOnlyTheWizardsOwn) {
         if (row.accepted)
             EXPECT_NO_THROW(ExistingConnection::validateOverlay(core()));
         else
-            expectFailure([&] { ExistingConnection::validateOverlay(core()); }, kUnsupported,
-                          kUnsupportedCode);
+            EXPECT_EQ(test::outcomeOf([&] { ExistingConnection::validateOverlay(core()); }),
+                      test::failureText(kUnsupported, kUnsupportedCode));
     }
 }
 
@@ -670,7 +668,7 @@ TEST_F(ExistingConnectionTest, ReuseLeavesTheWizardsOverlayAsItIs) {
 
 TEST_F(ExistingConnectionTest, ReuseRefusesAForeignOverlayBeforeAnyRequest) {
     home.write(kOverlay, R"({"model":"mine"})");
-    expectFailure([&] { reuse(); }, kUnsupported, kUnsupportedCode);
+    EXPECT_EQ(test::outcomeOf([&] { reuse(); }), test::failureText(kUnsupported, kUnsupportedCode));
     EXPECT_EQ(requests(), 0);
     EXPECT_EQ(test::slurp(home / kJsonc), kConfiguration);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "Fixtures.h"
+#include "Outcome.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
 #include "base/JsonError.h"
@@ -41,16 +42,6 @@ std::string upper(std::string text) {
     for (auto& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-template <typename Body> void expectFailure(const std::string& message, Body body) {
-    try {
-        body();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const InstallerFailure& failure) {
-        EXPECT_EQ(failure.message(), message);
-        EXPECT_FALSE(failure.code().has_value());
-    }
 }
 
 // One simulated Mac: a home with the manifest in its resources, a curl stand-in that serves a
@@ -240,7 +231,8 @@ TEST(HelperInstall, RefusesAManifestEntryThatIsNotThePinnedArchiveBeforeDownload
         SCOPED_TRACE(row.name);
         bench.manifest(row.manifest);
 
-        expectFailure(kMissing, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kMissing));
 
         EXPECT_FALSE(bench.curlRan());
         EXPECT_FALSE(fs::exists(bench.root() / "downloads"));
@@ -254,7 +246,8 @@ TEST(HelperInstall, ManifestDecodingErrorsPassAndOtherTopValuesAreRefused) {
     bench.offer(bench.plainArchive());
 
     bench.home.write("resources/payloads.json", "[]");
-    expectFailure(kUnsupportedManifest, [&] { bench.core().installHelper(); });
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+              test::failureText(kUnsupportedManifest));
 
     bench.home.write("resources/payloads.json", "{\"cli-arm64\": ");
     EXPECT_THROW(bench.core().installHelper(), base::JsonError);
@@ -282,15 +275,18 @@ TEST(HelperInstall, RefusesAnExecutableHashThatIsNotLowerCaseHex) {
                           {"sha256", bench.pinned()},
                           {"binarySha256", row.written(bench.binaryHash())}}}});
 
-        expectFailure(kNoBinaryHash, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kNoBinaryHash));
         expectNothingInstalled(bench);
-        expectFailure(kNoBinaryHash, [&] { (void)bench.core().helperBinaryHash(); });
+        EXPECT_EQ(test::outcomeOf([&] { (void)bench.core().helperBinaryHash(); }),
+                  test::failureText(kNoBinaryHash));
     }
 
     Bench bench;
     bench.offer(bench.plainArchive());
     bench.manifest({{"cli-arm64", {{"url", kUrl}, {"sha256", bench.pinned()}}}});
-    expectFailure(kNoBinaryHash, [&] { (void)bench.core().helperBinaryHash(); });
+    EXPECT_EQ(test::outcomeOf([&] { (void)bench.core().helperBinaryHash(); }),
+              test::failureText(kNoBinaryHash));
 }
 
 TEST(HelperInstall, RefusesArchiveContentOtherThanOneEntryBeforeUnpacking) {
@@ -318,7 +314,8 @@ TEST(HelperInstall, RefusesArchiveContentOtherThanOneEntryBeforeUnpacking) {
         bench.offer(bench.pack("helper.tgz", "tree", row.entries));
         bench.logTar();
 
-        expectFailure(kContent, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kContent));
 
         expectNothingInstalled(bench);
         EXPECT_EQ(bench.tarLog().find("-xzf"), std::string::npos) << bench.tarLog();
@@ -334,7 +331,8 @@ TEST(HelperInstall, RefusesAnEntryNamedOrvekThatIsNotAPlainFile) {
         fs::create_symlink(bench.home / "fixture/plain/orvek", bench.home / "fixture/linked/orvek");
         bench.offer(bench.pack("helper.tgz", "linked", {"orvek"}));
 
-        expectFailure(kContent, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kContent));
 
         expectNothingInstalled(bench);
         EXPECT_EQ(test::slurp(bench.home / "fixture/plain/orvek"), bench.binary());
@@ -347,7 +345,8 @@ TEST(HelperInstall, RefusesAnEntryNamedOrvekThatIsNotAPlainFile) {
         bench.offer(bench.pack("helper.tgz", "folder", {"orvek"}, {"--no-recursion"}));
         bench.useTar("if [ \"$1\" = -tzf ]; then echo orvek; exit 0; fi\nexec /usr/bin/tar \"$@\"");
 
-        expectFailure(kContent, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kContent));
 
         expectNothingInstalled(bench);
     }
@@ -376,7 +375,8 @@ TEST(HelperInstall, RefusesAnArchiveTarCannotListAsText) {
             bench.useTar(row.tar);
         }
 
-        expectFailure(kDamaged, [&] { bench.core().installHelper(); });
+        EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+                  test::failureText(kDamaged));
 
         expectNothingInstalled(bench);
     }
@@ -389,7 +389,7 @@ TEST(HelperInstall, FailedExtractionLeavesNoStagingFolder) {
     bench.useTar("if [ \"$1\" = -tzf ]; then exec /usr/bin/tar \"$@\"; fi\n"
                  "printf 'partial' > \"$4/orvek\"\nexit 2");
 
-    expectFailure(kUnpack, [&] { bench.core().installHelper(); });
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }), test::failureText(kUnpack));
 
     expectNothingInstalled(bench);
 }
@@ -399,7 +399,7 @@ TEST(HelperInstall, RefusesAnExecutableWithAnotherHash) {
     bench.home.write("fixture/other/orvek", "a different build");
     bench.offer(bench.pack("helper.tgz", "other", {"orvek"}));
 
-    expectFailure(kChecksum, [&] { bench.core().installHelper(); });
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }), test::failureText(kChecksum));
 
     expectNothingInstalled(bench);
 }
@@ -411,8 +411,8 @@ TEST(HelperInstall, ReportsAChangedHelperAndLeavesItInPlace) {
     fs::remove(bench.helper());
     bench.home.write(fs::relative(bench.helper(), bench.home.path()), "changed");
 
-    expectFailure(kChanged, [&] { bench.core().installHelper(); });
-    expectFailure(kChanged, [&] { bench.core().verifyHelper(); });
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }), test::failureText(kChanged));
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().verifyHelper(); }), test::failureText(kChanged));
 
     EXPECT_EQ(test::slurp(bench.helper()), "changed");
 }
@@ -452,8 +452,10 @@ TEST(HelperInstall, RefusesAHelperFolderThatIsALink) {
     fs::create_directories(bench.root());
     fs::create_symlink(bench.home / "elsewhere", bench.root() / "helper");
 
-    expectFailure(kLinkMessage, [&] { bench.core().installHelper(); });
-    expectFailure(kLinkMessage, [&] { bench.core().verifyHelper(); });
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().installHelper(); }),
+              test::failureText(kLinkMessage));
+    EXPECT_EQ(test::outcomeOf([&] { bench.core().verifyHelper(); }),
+              test::failureText(kLinkMessage));
 
     EXPECT_FALSE(bench.curlRan());
     EXPECT_EQ(test::slurp(bench.home / "elsewhere/orvek"), bench.binary());

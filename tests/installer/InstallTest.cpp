@@ -17,6 +17,7 @@
 #include "Fixtures.h"
 #include "Outcome.h"
 #include "SimulatedApp.h"
+#include "Snapshot.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
 #include "base/JsonError.h"
@@ -57,25 +58,6 @@ constexpr const char* kAppeared = "OpenCode уже появился в папк�
 constexpr const char* kHelperChanged = "Компонент подключения изменён. Повторите установку.";
 constexpr const char* kLink =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
-
-/// Every file and link under `folder` with its bytes or destination, by relative path.
-std::map<std::string, std::string> snapshot(const fs::path& folder) {
-    std::map<std::string, std::string> entries;
-    if (fs::is_symlink(folder)) {
-        entries["."] = "link " + fs::read_symlink(folder).string();
-        return entries;
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        const auto name = entry.path().lexically_relative(folder).string();
-        if (entry.is_symlink())
-            entries[name] = "link " + fs::read_symlink(entry.path()).string();
-        else if (entry.is_regular_file())
-            entries[name] = test::slurp(entry.path());
-        else
-            entries[name] = "folder";
-    }
-    return entries;
-}
 
 /// Names in `folder` that start with `prefix`; none when the folder is missing.
 std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
@@ -225,7 +207,7 @@ TEST_F(Install, InstallsTheOfficialBuildIntoTheUsersOwnApplications) {
     ASSERT_EQ(outcome, kPassed);
     EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kDownloading, kPreparing}));
     EXPECT_EQ(engine.installedApp(), target());
-    EXPECT_EQ(snapshot(target()), snapshot(officialApp));
+    EXPECT_EQ(test::snapshot(target()), test::snapshot(officialApp));
     EXPECT_FALSE(fs::exists(systemApp()));
     EXPECT_EQ(test::slurp(cachedImage()), test::slurp(imagePath));
     EXPECT_TRUE(fs::exists(desktopState()));
@@ -248,7 +230,7 @@ TEST_F(Install, UsesAnAcceptedOpenCodeWhereverItIsFound) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         writeSignedApp(row.app);
-        const auto before = snapshot(row.app);
+        const auto before = test::snapshot(row.app);
 
         auto engine = core();
         std::string outcome;
@@ -257,7 +239,7 @@ TEST_F(Install, UsesAnAcceptedOpenCodeWhereverItIsFound) {
         EXPECT_EQ(outcome, kPassed);
         EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kPreparing}));
         EXPECT_EQ(engine.installedApp(), row.app);
-        EXPECT_EQ(snapshot(row.app), before);
+        EXPECT_EQ(test::snapshot(row.app), before);
         EXPECT_TRUE(fs::exists(desktopState()));
         EXPECT_TRUE(calls("curl").empty());
         EXPECT_TRUE(calls("hdiutil").empty());
@@ -273,14 +255,14 @@ TEST_F(Install, ASecondRunKeepsTheInstalledAppAndNeedsNoDownload) {
     std::string outcome;
     (void)run(first, outcome);
     ASSERT_EQ(outcome, kPassed);
-    const auto installed = snapshot(target());
+    const auto installed = test::snapshot(target());
 
     auto second = core();
     const auto texts = run(second, outcome);
     EXPECT_EQ(outcome, kPassed);
     EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kPreparing}));
     EXPECT_EQ(second.installedApp(), target());
-    EXPECT_EQ(snapshot(target()), installed);
+    EXPECT_EQ(test::snapshot(target()), installed);
     EXPECT_EQ(calls("curl").size(), 1U);
 }
 
@@ -299,7 +281,7 @@ TEST_F(Install, ARetryAfterOpenCodeWasRemovedInstallsAgain) {
     EXPECT_EQ(outcome, kPassed);
     EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kDownloading, kPreparing}));
     EXPECT_EQ(engine.installedApp(), target());
-    EXPECT_EQ(snapshot(target()), snapshot(officialApp));
+    EXPECT_EQ(test::snapshot(target()), test::snapshot(officialApp));
     EXPECT_EQ(calls("curl").size(), 1U);
 }
 
@@ -368,7 +350,7 @@ TEST_F(Install, ReportsAFoundButUnacceptableOpenCodeAndNeverReplacesIt) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         row.place();
-        const auto before = snapshot(row.app);
+        const auto before = test::snapshot(row.app);
 
         auto engine = core();
         std::string outcome;
@@ -377,7 +359,7 @@ TEST_F(Install, ReportsAFoundButUnacceptableOpenCodeAndNeverReplacesIt) {
         EXPECT_EQ(outcome, row.message);
         EXPECT_EQ(texts, std::vector<std::string>{kChecking});
         EXPECT_EQ(engine.installedApp(), std::nullopt);
-        EXPECT_EQ(snapshot(row.app), before);
+        EXPECT_EQ(test::snapshot(row.app), before);
         EXPECT_TRUE(calls("curl").empty());
         EXPECT_TRUE(calls("hdiutil").empty());
         EXPECT_FALSE(fs::exists(core().desktopData()));
@@ -528,7 +510,7 @@ TEST_F(Install, ARetryAfterAFailedMountReusesTheVerifiedImage) {
     (void)run(engine, outcome);
     EXPECT_EQ(outcome, kPassed);
     EXPECT_EQ(engine.installedApp(), target());
-    EXPECT_EQ(snapshot(target()), snapshot(officialApp));
+    EXPECT_EQ(test::snapshot(target()), test::snapshot(officialApp));
 }
 
 TEST_F(Install, RefusesAForeignAppOnTheImageAndCleansUp) {
@@ -672,7 +654,7 @@ TEST_F(Install, AChangedHelperEndsTheRunAfterOpenCodeIsInPlace) {
     EXPECT_EQ(outcome, kHelperChanged);
     EXPECT_EQ(texts, (std::vector<std::string>{kChecking, kDownloading, kPreparing}));
     EXPECT_EQ(engine.installedApp(), target());
-    EXPECT_EQ(snapshot(target()), snapshot(officialApp));
+    EXPECT_EQ(test::snapshot(target()), test::snapshot(officialApp));
     expectNoLeftovers();
 }
 

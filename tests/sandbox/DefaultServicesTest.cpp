@@ -34,9 +34,7 @@ protected:
               {fs::path(ORVEK_SANDBOX_STAND_INS), ORVEK_SANDBOX_HELPER, ORVEK_RESOURCES_DIR}) {
         // The helper, a child of the engine, finds the user's settings through these.
         environment.set("HOME", mac.home().string());
-        for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
-                                 "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
-            environment.unset(name);
+        environment.clearConfigurationOverrides();
     }
 
     SetupServices services() {

@@ -48,11 +48,7 @@ const std::vector<std::string> kFreshTexts = {
 // Clears the variables the wizard refuses to run under, and puts them back afterwards.
 class CleanEnvironment {
 public:
-    CleanEnvironment() {
-        for (const char* name : {"XDG_CONFIG_HOME", "OPENCODE_CONFIG_DIR", "OPENCODE_CONFIG",
-                                 "OPENCODE_CONFIG_CONTENT", "ORVEK_CLI_STATE_DIR", "ORVEK_API_URL"})
-            m_environment.unset(name);
-    }
+    CleanEnvironment() { m_environment.clearConfigurationOverrides(); }
 
 private:
     test::ScopedEnvironment m_environment;

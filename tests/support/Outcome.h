@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/InstallerFailure.h"
 #include "base/JsonError.h"
@@ -28,6 +30,12 @@ template <typename Step> std::string outcomeOf(Step&& step) {
     } catch (const base::JsonError&) {
         return "json";
     }
+}
+
+/// What `outcomeOf` gives for an InstallerFailure with this message and code.
+inline std::string failureText(std::string_view message,
+                               const std::optional<std::string>& code = std::nullopt) {
+    return code ? "code " + *code + ": " + std::string(message) : std::string(message);
 }
 
 } // namespace orvek::test

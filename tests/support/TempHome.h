@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/TempFolder.h"
+
 namespace orvek::test {
 
 /// A fresh folder under the system's temporary folder, removed with everything in it when the
@@ -11,13 +13,10 @@ namespace orvek::test {
 class TempHome {
 public:
     TempHome();
-    ~TempHome();
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_folder.path(); }
     [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& relative) const {
-        return m_path / relative;
+        return m_folder / relative;
     }
 
     /// Writes a file (and its parent folders), replacing any earlier content.
@@ -29,7 +28,7 @@ public:
                                                std::string_view body) const;
 
 private:
-    std::filesystem::path m_path;
+    base::TempFolder m_folder;
 };
 
 /// The whole content of a file, or throws.

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace orvek::test {
+
+/// What one entry of a folder held when it was recorded.
+struct SnapshotEntry {
+    /// A file's bytes, "link TARGET" for a symbolic link, "folder" for a folder.
+    std::string content;
+    /// A file's modification time, when times were asked for.
+    std::optional<std::filesystem::file_time_type> written;
+    bool operator==(const SnapshotEntry&) const = default;
+};
+
+/// Every entry under `folder` by relative path, links not followed; a `folder` that is itself a
+/// link is one entry ".". With `times`, a file rewritten with the same bytes shows as changed.
+[[nodiscard]] std::map<std::string, SnapshotEntry> snapshot(const std::filesystem::path& folder,
+                                                            bool times = false);
+
+} // namespace orvek::test
