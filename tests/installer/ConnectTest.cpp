@@ -47,6 +47,8 @@ constexpr const char* kNotConfigured =
     R"({"ok":false,"command":"status","error":{"code":"NOT_CONFIGURED"}})";
 
 /// One answer of the helper stand-in: standard output, standard error, exit status.
+const std::vector<std::string> kStatus = HelperCommand::statusArguments();
+
 struct Reply {
     std::string out;
     std::string err;
@@ -134,12 +136,20 @@ protected:
         return texts;
     }
 
+    /// connect asks the helper for its status once and stops there, saying it could not check.
+    void expectStoppedAfterTheStatus() const {
+        auto core = engine();
+        std::string outcome;
+        const auto texts = connect(core, outcome);
+        EXPECT_EQ(outcome, kCouldNotCheck);
+        EXPECT_TRUE(texts.empty());
+        EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
+    }
+
     static std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
     test::TempHome temp;
 };
-
-const std::vector<std::string> kStatus = HelperCommand::statusArguments();
 
 TEST_F(Connect, SignsInOnACleanMacThenWritesThePreset) {
     answer("status-1", {"", kNotConfigured, 1});
@@ -180,12 +190,7 @@ TEST_F(Connect, AnythingButAPlainNotConfiguredStopsBeforeSignIn) {
         SCOPED_TRACE(name);
         fs::remove_all(temp / "helper");
         answer("status", reply);
-        auto core = engine();
-        std::string outcome;
-        const auto texts = connect(core, outcome);
-        EXPECT_EQ(outcome, kCouldNotCheck);
-        EXPECT_TRUE(texts.empty());
-        EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
+        expectStoppedAfterTheStatus();
     }
 }
 
@@ -206,12 +211,7 @@ TEST_F(Connect, AHelperKilledDuringTheStatusCallNeverOpensASignIn) {
         fs::remove_all(temp / "helper");
         answer("status", row.reply,
                "cat \"$r/out\"; cat \"$r/err\" >&2; kill -" + std::string(row.signal) + " $$\n");
-        auto core = engine();
-        std::string outcome;
-        const auto texts = connect(core, outcome);
-        EXPECT_EQ(outcome, kCouldNotCheck);
-        EXPECT_TRUE(texts.empty());
-        EXPECT_EQ(calls(), (std::vector<std::vector<std::string>>{kStatus}));
+        expectStoppedAfterTheStatus();
         EXPECT_FALSE(fs::exists(config()));
     }
 }
