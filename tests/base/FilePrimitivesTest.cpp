@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Outcome.h"
+#include "Snapshot.h"
 #include "TempHome.h"
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
@@ -22,12 +23,6 @@ constexpr const char* kLinkMessage =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
 constexpr const char* kTooLarge = "Файл настроек слишком большой.";
 constexpr const char* kUnsupported = "Неподдерживаемый файл настроек.";
-
-unsigned modeOf(const fs::path& path) {
-    struct stat attributes {};
-    EXPECT_EQ(::lstat(path.c_str(), &attributes), 0) << path;
-    return attributes.st_mode & 07777;
-}
 
 // Runs the body with the given umask and restores the previous one.
 template <typename Body> void withUmask(mode_t mask, Body body) {
@@ -159,7 +154,7 @@ TEST_F(FilePrimitives, ReadObjectPassesDecoderErrorsThrough) {
 TEST_F(FilePrimitives, CreateWritesANewOwnerOnlyFile) {
     withUmask(0, [&] { create(home / "new.json", "{\"a\":1}"); });
     EXPECT_EQ(test::slurp(home / "new.json"), "{\"a\":1}");
-    EXPECT_EQ(modeOf(home / "new.json"), 0600U);
+    EXPECT_EQ(test::modeOf(home / "new.json"), 0600U);
 }
 
 TEST_F(FilePrimitives, CreateNeverReplaces) {
@@ -167,7 +162,7 @@ TEST_F(FilePrimitives, CreateNeverReplaces) {
                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     expectPlatformError(EEXIST, [&] { create(home / "user.json", "theirs"); });
     EXPECT_EQ(test::slurp(home / "user.json"), "mine");
-    EXPECT_EQ(modeOf(home / "user.json"), 0640U);
+    EXPECT_EQ(test::modeOf(home / "user.json"), 0640U);
 
     // A dangling link is not a way around it either.
     fs::create_symlink(home / "elsewhere", home / "trap.json");
@@ -195,9 +190,9 @@ TEST_F(FilePrimitives, DirectoryCreatesOwnerOnlyFolders) {
     for (const char* created : {"existing/a", "existing/a/b", "existing/a/b/c"}) {
         SCOPED_TRACE(created);
         EXPECT_TRUE(fs::is_directory(home / created));
-        EXPECT_EQ(modeOf(home / created), 0700U);
+        EXPECT_EQ(test::modeOf(home / created), 0700U);
     }
-    EXPECT_EQ(modeOf(home / "existing"), 0755U);
+    EXPECT_EQ(test::modeOf(home / "existing"), 0755U);
     // Existing folders are accepted as they are.
     EXPECT_NO_THROW(directory(home / "existing/a/b"));
     EXPECT_NO_THROW(directory(home / "existing/a/b/"));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "Outcome.h"
+#include "Snapshot.h"
 #include "TempHome.h"
 #include "installer/InstallerCore.h"
 
@@ -22,12 +23,6 @@ constexpr const char* kContent =
 constexpr const char* kDat = "opencode.global.dat";
 constexpr const char* kMarker = "orvek-model-preset-v1.prepared";
 
-unsigned modeOf(const fs::path& path) {
-    struct stat attributes {};
-    EXPECT_EQ(::lstat(path.c_str(), &attributes), 0) << path;
-    return attributes.st_mode & 07777;
-}
-
 class DesktopDefaults : public ::testing::Test {
 protected:
     fs::path folder() const { return home / "Library/Application Support/ai.opencode.desktop"; }
@@ -37,11 +32,11 @@ protected:
 
 TEST_F(DesktopDefaults, SeedsAFreshFolderOnceAndAcceptsItLater) {
     ASSERT_TRUE(InstallerCore::tryPrepareFreshDesktopDefaults(folder()));
-    EXPECT_EQ(modeOf(folder()), 0700U);
+    EXPECT_EQ(test::modeOf(folder()), 0700U);
     EXPECT_EQ(test::slurp(folder() / kDat), kContent);
     EXPECT_EQ(test::slurp(folder() / kMarker), kContent);
-    EXPECT_EQ(modeOf(folder() / kDat), 0600U);
-    EXPECT_EQ(modeOf(folder() / kMarker), 0600U);
+    EXPECT_EQ(test::modeOf(folder() / kDat), 0600U);
+    EXPECT_EQ(test::modeOf(folder() / kMarker), 0600U);
 
     const auto written = fs::last_write_time(folder() / kDat);
     EXPECT_TRUE(InstallerCore::tryPrepareFreshDesktopDefaults(folder()));
@@ -132,7 +127,7 @@ TEST_F(DesktopDefaults, LeavesEveryOtherStateUntouched) {
         if (row.marker) {
             EXPECT_EQ(test::slurp(folder() / kMarker), *row.marker);
         }
-        EXPECT_EQ(modeOf(folder()), 0755U);
+        EXPECT_EQ(test::modeOf(folder()), 0755U);
     }
 }
 

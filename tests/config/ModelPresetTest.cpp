@@ -51,12 +51,6 @@ constexpr const char* kMarker = ".config/opencode/opencode.json.orvek-preset-own
 constexpr const char* kDesktopDat =
     "Library/Application Support/ai.opencode.desktop/opencode.global.dat";
 
-unsigned modeOf(const fs::path& path) {
-    struct stat attributes {};
-    EXPECT_EQ(::lstat(path.c_str(), &attributes), 0) << path;
-    return attributes.st_mode & 07777;
-}
-
 // A home after a successful helper sign-in: the helper installed and matching its manifest, the
 // helper's configuration written, the application's resources beside it.
 class Bench {
@@ -86,7 +80,7 @@ public:
     void expectPublished(const std::string& configuration = kHelperConfiguration) const {
         EXPECT_EQ(test::slurp(home / kPresetFile), kPreset);
         EXPECT_EQ(test::slurp(home / kMarker), kPreset);
-        EXPECT_EQ(modeOf(home / kPresetFile), 0600U);
+        EXPECT_EQ(test::modeOf(home / kPresetFile), 0600U);
         EXPECT_EQ(test::slurp(home / kJsonc), configuration);
         // No temporary, staged or backup file stays beside the preset.
         EXPECT_EQ(folderNames(),
@@ -103,7 +97,7 @@ TEST(ModelPreset, FirstRunWritesMarkerPresetAndDesktopDefaults) {
     bench.apply();
 
     bench.expectPublished();
-    EXPECT_EQ(modeOf(bench.home / kMarker), 0600U);
+    EXPECT_EQ(test::modeOf(bench.home / kMarker), 0600U);
     EXPECT_TRUE(fs::is_regular_file(bench.home / kDesktopDat));
 }
 

@@ -1,5 +1,9 @@
 #include "Snapshot.h"
 
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
 #include "TempHome.h"
 
 namespace orvek::test {
@@ -24,6 +28,12 @@ std::map<std::string, SnapshotEntry> snapshot(const fs::path& folder, bool times
             entries[name] = {"folder", std::nullopt};
     }
     return entries;
+}
+
+unsigned modeOf(const fs::path& path) {
+    struct stat attributes {};
+    EXPECT_EQ(::lstat(path.c_str(), &attributes), 0) << path;
+    return attributes.st_mode & 07777;
 }
 
 } // namespace orvek::test

@@ -21,4 +21,8 @@ struct SnapshotEntry {
 [[nodiscard]] std::map<std::string, SnapshotEntry> snapshot(const std::filesystem::path& folder,
                                                             bool times = false);
 
+/// The permission bits of what stands under `path`, a final link not followed; a test failure
+/// (and 0) when nothing can be examined there.
+[[nodiscard]] unsigned modeOf(const std::filesystem::path& path);
+
 } // namespace orvek::test
