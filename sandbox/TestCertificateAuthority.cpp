@@ -1,11 +1,6 @@
 #include "TestCertificateAuthority.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <functional>
 #include <stdexcept>
 #include <string_view>
@@ -18,8 +13,7 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "base/PlatformError.h"
-#include "base/UniqueFd.h"
+#include "base/FilePrimitives.h"
 
 namespace orvek::sandbox {
 
@@ -109,23 +103,6 @@ std::string pem(const std::function<int(BIO*)>& write) {
     return {data, static_cast<std::size_t>(size)};
 }
 
-void createFile(const std::filesystem::path& path, const std::string& bytes) {
-    const base::UniqueFd file(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!file)
-        base::throwLastError("создать файл", path);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const auto count = ::write(file.get(), bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            base::throwLastError("записать файл", path);
-        }
-        written += static_cast<std::size_t>(count);
-    }
-}
-
 } // namespace
 
 TestCertificateAuthority::TestCertificateAuthority() {
@@ -152,9 +129,9 @@ TestCertificateAuthority::TestCertificateAuthority() {
 
 CertificateFiles TestCertificateAuthority::writeTo(const std::filesystem::path& folder) const {
     CertificateFiles files{folder / "ca.pem", folder / "server.pem", folder / "server-key.pem"};
-    createFile(files.caCertificate, caCertificatePem());
-    createFile(files.serverCertificate, serverCertificatePem());
-    createFile(files.serverKey, serverKeyPem());
+    base::create(files.caCertificate, caCertificatePem());
+    base::create(files.serverCertificate, serverCertificatePem());
+    base::create(files.serverKey, serverKeyPem());
     return files;
 }
 
