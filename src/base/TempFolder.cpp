@@ -15,9 +15,10 @@ namespace fs = std::filesystem;
 
 TempFolder TempFolder::unique(const std::string& prefix) {
     std::error_code error;
-    const auto system = fs::canonical(fs::temp_directory_path(error), error);
+    const auto named = fs::temp_directory_path(error);
+    const auto system = error ? fs::path() : fs::canonical(named, error);
     if (error)
-        throw PlatformError(error.value(), "создать папку", fs::temp_directory_path(error));
+        throw PlatformError(error.value(), "создать папку", named);
     std::string pattern = (system / (prefix + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throwLastError("создать папку", pattern);
