@@ -6,7 +6,6 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 #include "EventLoop.h"
@@ -40,11 +39,16 @@ void enterHome(const fs::path& home) {
 ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::Programs& programs,
                                  const RunOptions& options)
     : m_machineFolder(base::TempFolder::unique("orvek-sandbox-mac-")), m_keep(options.keep) {
+    // Kept from the start, so a scenario that fails to prepare still leaves its folders to look at.
+    if (m_keep)
+        (void)m_machineFolder.take();
     if (options.home) {
         fs::create_directories(*options.home);
         m_home = fs::canonical(*options.home);
     } else {
         m_homeFolder.emplace(base::TempFolder::unique("orvek-sandbox-home-"));
+        if (m_keep)
+            (void)m_homeFolder->take();
         m_home = m_homeFolder->path();
     }
     enterHome(m_home);
@@ -57,12 +61,9 @@ ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::P
 }
 
 ScenarioMachine::~ScenarioMachine() {
-    if (!m_keep)
-        return;
-    if (m_homeFolder)
-        (void)m_homeFolder->take();
-    std::cerr << "home: " << m_home.string() << "\nmachine: " << m_machineFolder.take().string()
-              << "\n";
+    if (m_keep)
+        std::cerr << "home: " << m_home.string() << "\nmachine: " << m_machineFolder.path().string()
+                  << "\n";
 }
 
 void ReportingWorkspace::openApplication(const fs::path& app) {

@@ -2,10 +2,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include <gtest/gtest.h>

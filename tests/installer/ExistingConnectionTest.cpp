@@ -17,7 +17,6 @@
 #include "ScopedEnvironment.h"
 #include "TempHome.h"
 #include "TestCertificateAuthority.h"
-#include "base/InstallerFailure.h"
 #include "base/Json.h"
 #include "base/JsonError.h"
 #include "installer/InstallerCore.h"
@@ -26,7 +25,6 @@ namespace orvek::installer {
 namespace {
 
 namespace fs = std::filesystem;
-using base::InstallerFailure;
 using base::JsonValue;
 using installer::Deployment;
 using installer::InstallerCore;

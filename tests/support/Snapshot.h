@@ -3,16 +3,24 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace orvek::test {
 
-/// What one entry of a folder held when it was recorded.
+/// What one entry of a folder was when it was recorded.
 struct SnapshotEntry {
-    /// A file's bytes, "link TARGET" for a symbolic link, "folder" for a folder.
+    /// Pipes, sockets and devices are "other".
+    enum class Kind { file, folder, link, other };
+
+    Kind kind = Kind::other;
+    /// A file's bytes or a link's target; empty for anything else.
     std::string content;
+    /// The entry's own permission bits, a link's not its target's.
+    unsigned mode = 0;
     /// A file's modification time, when times were asked for.
     std::optional<std::filesystem::file_time_type> written;
+
     bool operator==(const SnapshotEntry&) const = default;
 };
 
@@ -20,6 +28,9 @@ struct SnapshotEntry {
 /// link is one entry ".". With `times`, a file rewritten with the same bytes shows as changed.
 [[nodiscard]] std::map<std::string, SnapshotEntry> snapshot(const std::filesystem::path& folder,
                                                             bool times = false);
+
+/// Kind, mode and (shortened) content, so a failed comparison says what differs.
+void PrintTo(const SnapshotEntry& entry, std::ostream* out);
 
 /// The permission bits of what stands under `path`, a final link not followed; a test failure
 /// (and 0) when nothing can be examined there.
