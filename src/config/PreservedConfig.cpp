@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -55,10 +56,8 @@ public:
         m_fd.reset();
         if (m_kept)
             return;
-        struct stat named {};
-        if (::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_attributes.st_dev &&
-            named.st_ino == m_attributes.st_ino)
-            ::unlink(m_path.c_str());
+        base::removeIfStill(m_path, {static_cast<std::uint64_t>(m_attributes.st_dev),
+                                     static_cast<std::uint64_t>(m_attributes.st_ino)});
     }
     CreatedFile(const CreatedFile&) = delete;
     CreatedFile& operator=(const CreatedFile&) = delete;
