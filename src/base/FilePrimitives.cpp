@@ -110,8 +110,31 @@ Bytes read(const std::filesystem::path& path) {
     return bytes;
 }
 
+Bytes readWhole(const std::filesystem::path& path) {
+    struct stat attributes {};
+    const auto file = openForReading(path, attributes);
+    if (S_ISDIR(attributes.st_mode))
+        throw PlatformError(EISDIR, "прочитать файл", path);
+    if (!S_ISREG(attributes.st_mode))
+        throw PlatformError(EINVAL, "прочитать файл", path);
+    Bytes bytes;
+    // Sized by what is there, but read to the end: a file that grows meanwhile is read whole.
+    std::array<char, 64 * 1024> buffer{};
+    bytes.reserve(static_cast<std::size_t>(attributes.st_size));
+    for (;;) {
+        const auto count =
+            readFull(file.get(), buffer.data(), buffer.size(), "прочитать файл", path);
+        bytes.append(buffer.data(), count);
+        if (count < buffer.size())
+            return bytes;
+    }
+}
+
 JsonValue readObject(const std::filesystem::path& path) {
-    const auto bytes = read(path);
+    return decodeObject(read(path), path);
+}
+
+JsonValue decodeObject(std::string_view bytes, const std::filesystem::path& path) {
     const auto refuse = [&path](std::size_t offset) {
         return JsonError("Файл «" + path.string() + "» содержит некорректный JSON (байт " +
                              std::to_string(offset) + ").",

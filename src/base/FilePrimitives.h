@@ -27,6 +27,14 @@ void noLinks(const std::filesystem::path& path);
 /// Reads a regular file of at most 1 MiB; throws InstallerFailure or PlatformError.
 [[nodiscard]] Bytes read(const std::filesystem::path& path);
 
+/// Reads a whole regular file whatever its size, for the wizard's own package files; a final
+/// link is not followed. Throws PlatformError.
+[[nodiscard]] Bytes readWhole(const std::filesystem::path& path);
+
+/// Decodes the bytes of the file at `path` as a JSON object; throws JsonError for invalid JSON
+/// and InstallerFailure for a top-level value that is not an object.
+[[nodiscard]] JsonValue decodeObject(std::string_view bytes, const std::filesystem::path& path);
+
 /// `read`, then JSON decoding; throws JsonError for invalid JSON and InstallerFailure for a
 /// top-level value that is not an object.
 [[nodiscard]] JsonValue readObject(const std::filesystem::path& path);

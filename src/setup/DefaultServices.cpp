@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "skills/RoleWorkspace.h"
+
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
 #endif
@@ -54,6 +56,12 @@ SetupServices defaultServices(std::shared_ptr<installer::InstallerCore> core,
     services.main = [core](const SetupServices::Progress& progress) {
         core->install(progress);
         core->connect(progress);
+    };
+    services.profile = [core](const std::string& role) {
+        return skills::prepareProfile(*core, role);
+    };
+    services.alternateProfile = [core](const std::string& role, const fs::path& parent) {
+        return skills::prepareProfile(*core, role, parent);
     };
     services.open = [core, &workspace] {
         if (const auto& app = core->installedApp())

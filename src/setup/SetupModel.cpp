@@ -1,5 +1,6 @@
 #include "setup/SetupModel.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -13,8 +14,8 @@ namespace {
 // Shown when the run fails with something that carries no description of its own.
 constexpr const char* kUnexpectedFailureText =
     "Произошла непредвиденная ошибка. Повторите действие.";
-constexpr const char* kNothingSelectedText =
-    "Ничего не выбрано. Можно пропустить и добавить навыки позже.";
+
+constexpr const char* kWorkspaceConflictCode = "WORKSPACE_CONFLICT";
 
 // The user sees only the description: an InstallerFailure's message, a platform error's own
 // Russian sentence. Must be called from inside a catch block.
@@ -146,6 +147,120 @@ void SetupModel::offerSkills() {
     setSkillsStatus(kNothingSelectedText);
     // Last, so the sheet opens on the state set above.
     setShowSkills(true);
+}
+
+// What the skills worker hands back to the main thread in its one submission.
+struct SetupModel::SkillsOutcome {
+    std::vector<std::filesystem::path> prepared;
+    std::set<std::string> completed;
+    bool failed = false;
+    bool conflict = false;
+    std::string description;
+};
+
+void SetupModel::installSkills() {
+    if (!m_ready || m_busy || m_skillsBusy || m_selection.empty())
+        return;
+    // Table order, not the order of the clicks; ids that name no role are ignored.
+    std::vector<std::string> work;
+    for (const auto& role : roles())
+        if (m_selection.contains(role.id))
+            work.push_back(role.id);
+    if (work.empty())
+        return;
+    const auto parent = m_alternateParent;
+
+    setSkillsBusy(true);
+    setSkillsFailed(false);
+    setSkillsSucceeded(false);
+    setCanChooseAlternateFolder(false);
+    setSkillsStatus(kAddingSkillsText);
+
+    m_worker.post([self = shared_from_this(), work = std::move(work), parent] {
+        SkillsOutcome outcome;
+        const auto& services = self->m_services;
+        for (const auto& role : work) {
+            try {
+                std::filesystem::path folder;
+                if (parent && services.alternateProfile)
+                    folder = services.alternateProfile(role, *parent);
+                else if (services.profile)
+                    folder = services.profile(role);
+                else
+                    throw base::InstallerFailure(kUnexpectedFailureText);
+                outcome.prepared.push_back(std::move(folder));
+                outcome.completed.insert(role);
+            } catch (...) {
+                outcome.failed = true;
+                try {
+                    throw;
+                } catch (const base::InstallerFailure& failure) {
+                    outcome.conflict = failure.code() == kWorkspaceConflictCode;
+                } catch (...) {
+                }
+                outcome.description = describeCurrentException();
+                break;
+            }
+        }
+        self->m_main.post([self, outcome = std::move(outcome)]() mutable {
+            self->skillsFinished(std::move(outcome));
+        });
+    });
+}
+
+void SetupModel::skillsFinished(SkillsOutcome outcome) {
+    addFolders(outcome.prepared);
+    if (!outcome.failed) {
+        setSkillsBusy(false);
+        setSkillsSucceeded(true);
+        setSkillsStatus(kSkillsReadyText);
+        dismissSkills();
+        return;
+    }
+    // What is left selected is the failed role and the ones not attempted yet.
+    auto remaining = m_selection;
+    for (const auto& role : outcome.completed)
+        remaining.erase(role);
+    setSelection(std::move(remaining));
+    setSkillsBusy(false);
+    setSkillsFailed(true);
+    setCanChooseAlternateFolder(outcome.conflict && static_cast<bool>(m_services.alternateProfile));
+    setSkillsStatus(outcome.description + kSkillsRetryText);
+}
+
+void SetupModel::addFolders(const std::vector<std::filesystem::path>& prepared) {
+    auto folders = m_folders;
+    for (const auto& folder : prepared)
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    setFolders(std::move(folders));
+}
+
+void SetupModel::dismissSkills() {
+    if (m_skillsBusy)
+        return;
+    setShowSkills(false);
+    presentPromoOnce();
+}
+
+// The one-time offer is shown right after the skills step closes; until the promo offer is
+// verified and held by the model there is nothing to present.
+void SetupModel::presentPromoOnce() {}
+
+void SetupModel::chooseAlternateFolder() {
+    if (!m_canChooseAlternateFolder || m_skillsBusy || !m_folderPanel)
+        return;
+    const auto folder = m_folderPanel->chooseFolder(
+        {kAlternateFolderTitle, kAlternateFolderMessage, kAlternateFolderConfirm});
+    if (folder)
+        retryInAlternateFolder(*folder);
+}
+
+void SetupModel::retryInAlternateFolder(const std::filesystem::path& parent) {
+    if (!m_ready || m_skillsBusy || !m_canChooseAlternateFolder || !m_services.alternateProfile)
+        return;
+    m_alternateParent = parent;
+    installSkills();
 }
 
 void SetupModel::setBusy(bool value) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "setup/Executor.h"
+#include "setup/FolderPanel.h"
 #include "setup/SetupServices.h"
 #include "setup/SkillRole.h"
 #include "setup/Workspace.h"
@@ -66,6 +67,18 @@ public:
     void openClient();
     /// Opens the optional skills step after a successful run.
     void offerSkills();
+    /// Prepares the selected roles, in the order of `roles`, one after the other on the worker.
+    /// Ignored unless ready and idle with something selected.
+    void installSkills();
+    /// Closes the skills step; ignored while it installs.
+    void dismissSkills();
+    /// Asks the folder panel for another parent after an occupied workspace folder and retries
+    /// the remaining roles there.
+    void chooseAlternateFolder();
+    /// Retries the remaining roles with fresh workspaces inside `parent`.
+    void retryInAlternateFolder(const std::filesystem::path& parent);
+    /// The panel `chooseAlternateFolder` asks; without one that button does nothing.
+    void setFolderPanel(std::shared_ptr<FolderPanel> panel) { m_folderPanel = std::move(panel); }
 
     // ---- Published state ----
 
@@ -117,6 +130,16 @@ public:
         "Не найдены файлы мастера. Переустановите приложение.";
     static constexpr const char* kConnectedText =
         "Модели: подключение проверено. MCP: отдельно в сведениях. Навыки: по вашему выбору.";
+    static constexpr const char* kNothingSelectedText =
+        "Ничего не выбрано. Можно пропустить и добавить навыки позже.";
+    static constexpr const char* kAddingSkillsText = "Добавляем выбранные навыки…";
+    static constexpr const char* kSkillsReadyText =
+        "Выбранные навыки готовы. Уже добавленные файлы сохранены. Перезапустите OpenCode.";
+    static constexpr const char* kSkillsRetryText = " OpenCode уже готов. Повторите только навыки.";
+    static constexpr const char* kAlternateFolderTitle = "Другая рабочая папка";
+    static constexpr const char* kAlternateFolderMessage =
+        "В выбранной папке будет создана новая папка Орвека. Существующие файлы останутся на месте.";
+    static constexpr const char* kAlternateFolderConfirm = "Создать новую папку";
 
 private:
     struct Registry;
@@ -130,6 +153,10 @@ private:
     void notify(Property property, bool before) const;
     void mainSucceeded();
     void mainFailed(std::string description);
+    struct SkillsOutcome;
+    void skillsFinished(SkillsOutcome outcome);
+    void addFolders(const std::vector<std::filesystem::path>& prepared);
+    void presentPromoOnce();
 
     SetupServices m_services;
     Executor& m_main;
@@ -150,6 +177,7 @@ private:
     std::string m_skillsStatus;
     bool m_canChooseAlternateFolder = false;
     std::optional<std::filesystem::path> m_alternateParent;
+    std::shared_ptr<FolderPanel> m_folderPanel;
 };
 
 /// Keeps an observer registered until destroyed; outliving the model is harmless.
