@@ -22,7 +22,7 @@ constexpr int kUsage = 2;
 int usage() {
     std::cerr << "usage: orvek-sandbox list\n"
                  "       orvek-sandbox run --scenario NAME [--home DIR] [--keep] [--cached] "
-                 "[--cpu]\n"
+                 "[--cpu] [--roles ROLE,ROLE…]\n"
                  "       orvek-sandbox gui --scenario NAME [--home DIR] [--keep] [--cached] "
                  "[--screens DIR]\n";
     return kUsage;
@@ -31,6 +31,21 @@ int usage() {
 sandbox::SimulatedMac::Programs programs() {
     return {fs::path(ORVEK_SANDBOX_SOURCE_DIR) / "stand-ins", ORVEK_SANDBOX_HELPER,
             ORVEK_RESOURCES_DIR};
+}
+
+std::vector<std::string> splitRoles(const std::string& list) {
+    std::vector<std::string> roles;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto end = list.find(',', start);
+        auto role = list.substr(start, end == std::string::npos ? end : end - start);
+        if (!role.empty())
+            roles.push_back(std::move(role));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return roles;
 }
 
 } // namespace
@@ -58,6 +73,8 @@ int main(int argc, char** argv) {
             options.keep = true;
         else if (args[i] == "--cached")
             options.cached = true;
+        else if (args[i] == "--roles" && i + 1 < args.size())
+            options.roles = splitRoles(args[++i]);
         else if (args[i] == "--cpu" && !window)
             options.measureCpu = true;
         else if (args[i] == "--screens" && window && i + 1 < args.size())

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "EventLoop.h"
@@ -78,6 +79,23 @@ bool endedAsExpected(const Scenario& scenario, bool ready, const std::string& st
     return ready == scenario.expectReady && status.starts_with(scenario.expectedStatus);
 }
 
+bool skillsEndedAsExpected(const Scenario& scenario, SimulatedMac& mac, bool succeeded,
+                           const std::string& status) {
+    if (succeeded != scenario.expectSkillsReady ||
+        !status.starts_with(scenario.expectedSkillsStatus)) {
+        std::cerr << "orvek-sandbox: the skills step did not end as " << scenario.name
+                  << " expects\n";
+        return false;
+    }
+    if (scenario.checkSkills) {
+        if (const auto problem = scenario.checkSkills(mac); !problem.empty()) {
+            std::cerr << "orvek-sandbox: " << scenario.name << ": " << problem << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs,
                 const RunOptions& options) {
     ScenarioMachine machine(scenario, programs, options);
@@ -99,10 +117,15 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
     EventLoop mainLoop;
     setup::ThreadExecutor workers;
     auto model = setup::SetupModel::create(std::move(services), mainLoop, workers);
-    auto subscription = model->observe({{}, [&model](setup::SetupModel::Property property) {
-                                            if (property == setup::SetupModel::Property::status)
-                                                std::cout << model->status() << std::endl;
-                                        }});
+    // The skills sheet the ready run opens: the roles ticked there, none when it is skipped.
+    const auto& roles = options.roles ? *options.roles : scenario.roles;
+    auto subscription = model->observe(
+        {{}, [&model, &roles](setup::SetupModel::Property property) {
+             if (property == setup::SetupModel::Property::status)
+                 std::cout << model->status() << std::endl;
+             if (property == setup::SetupModel::Property::skillsStatus && !roles.empty())
+                 std::cout << "skills: " << model->skillsStatus() << std::endl;
+         }});
 
     const double mainBefore = threadCpuMilliseconds();
     const auto runOnce = [&]() {
@@ -122,13 +145,36 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
         return 1;
     }
     std::cout << (model->ready() ? "ready" : "failed") << std::endl;
+
+    bool skillsExpected = true;
+    if (model->ready() && !roles.empty()) {
+        const auto installed = [&model] { return !model->skillsBusy(); };
+        model->setSelection(std::set<std::string>(roles.begin(), roles.end()));
+        model->installSkills();
+        bool done = mainLoop.runUntil(installed, std::chrono::minutes(5));
+        if (done && model->skillsFailed() && model->canChooseAlternateFolder() &&
+            !scenario.alternateParent.empty()) {
+            std::cout << "skills: another folder: " << scenario.alternateParent << std::endl;
+            model->retryInAlternateFolder(machine.mac().home() / scenario.alternateParent);
+            done = mainLoop.runUntil(installed, std::chrono::minutes(5));
+        }
+        if (!done) {
+            std::cout << "timeout" << std::endl;
+            return 1;
+        }
+        std::cout << (model->skillsSucceeded() ? "skills ready" : "skills failed") << std::endl;
+        // Roles from the command line are the user's own choice: only the scenario's are checked.
+        if (!options.roles)
+            skillsExpected = skillsEndedAsExpected(scenario, machine.mac(),
+                                                   model->skillsSucceeded(), model->skillsStatus());
+    }
     if (options.measureCpu)
         std::cerr << "wizard cpu: " << workerCpu + mainCpu << " ms (worker " << workerCpu
                   << " ms, main " << mainCpu << " ms)\n";
     const bool expected = endedAsExpected(scenario, model->ready(), model->status());
     if (!expected)
         std::cerr << "orvek-sandbox: the run did not end as " << scenario.name << " expects\n";
-    return expected ? 0 : 1;
+    return expected && skillsExpected ? 0 : 1;
 }
 
 } // namespace orvek::sandbox

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Scenarios.h"
 #include "base/TempFolder.h"
@@ -22,6 +23,8 @@ struct RunOptions {
     bool cached = false;
     /// Report the wizard's own CPU time on standard error.
     bool measureCpu = false;
+    /// The roles ticked in the skills sheet in place of the scenario's own.
+    std::optional<std::vector<std::string>> roles;
 };
 
 /// The simulated Mac of one scenario, prepared, with the engine the default services run on.
@@ -64,5 +67,10 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
 
 /// Whether the run's outcome is the one the scenario expects.
 [[nodiscard]] bool endedAsExpected(const Scenario& scenario, bool ready, const std::string& status);
+
+/// Whether the skills step ended as the scenario expects, its check of the disk included; says
+/// what differs on standard error.
+[[nodiscard]] bool skillsEndedAsExpected(const Scenario& scenario, SimulatedMac& mac,
+                                         bool succeeded, const std::string& status);
 
 } // namespace orvek::sandbox

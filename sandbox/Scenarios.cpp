@@ -2,8 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/Base64.h"
+#include "base/FilePrimitives.h"
+#include "base/Json.h"
 #include "installer/InstallerCore.h"
 #include "setup/SetupModel.h"
+#include "skills/RoleWorkspace.h"
 
 namespace orvek::sandbox {
 
@@ -17,6 +21,175 @@ std::vector<std::string> modelsWithout(std::string_view missing) {
         if (id != missing)
             ids.emplace_back(id);
     return ids;
+}
+
+namespace fs = std::filesystem;
+
+installer::InstallerCore engine(const SimulatedMac& mac) {
+    return installer::InstallerCore(mac.resources(), mac.home(), std::nullopt, mac.deployment());
+}
+
+std::string contentOf(const fs::path& path) {
+    return fs::exists(path) ? base::readWhole(path) : std::string();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    if (fs::exists(path))
+        fs::remove(path);
+    base::create(path, text);
+}
+
+// The user's own file in what would be the developer's workspace.
+const fs::path kUserNote = "Documents/Orvek Workspaces/developer/мои заметки.md";
+constexpr const char* kUserNoteText = "Это моя папка, не трогать.\n";
+constexpr const char* kBefore = "# Мои правила\nОтвечай кратко.\n\n";
+constexpr const char* kAfter = "\n\n## Ещё\nПиши тесты.\n";
+
+Scenario skillsScenario(std::string name, std::string summary,
+                        std::function<void(SimulatedMac&)> prepare, std::vector<std::string> roles,
+                        std::string expectedSkillsStatus,
+                        std::function<std::string(SimulatedMac&)> check,
+                        bool expectSkillsReady = true, std::string alternateParent = {}) {
+    Scenario scenario;
+    scenario.name = std::move(name);
+    scenario.summary = std::move(summary);
+    scenario.prepare = std::move(prepare);
+    scenario.expectedStatus = setup::SetupModel::kConnectedText;
+    scenario.roles = std::move(roles);
+    scenario.alternateParent = std::move(alternateParent);
+    scenario.expectSkillsReady = expectSkillsReady;
+    scenario.expectedSkillsStatus = std::move(expectedSkillsStatus);
+    scenario.checkSkills = std::move(check);
+    return scenario;
+}
+
+std::vector<Scenario> skillsScenarios() {
+    const std::string ready = setup::SetupModel::kSkillsReadyText;
+    const std::string retry = setup::SetupModel::kSkillsRetryText;
+    return {
+        skillsScenario(
+            "skills-all-roles", "after the run all five roles are chosen: five workspaces",
+            [](SimulatedMac&) {}, {"developer", "analyst", "designer", "manager", "video"}, ready,
+            [](SimulatedMac& mac) -> std::string {
+                for (const auto* folder :
+                     {"Documents/Orvek Workspaces/developer", "Documents/Orvek Workspaces/analyst",
+                      "Documents/Orvek Workspaces/designer", "Documents/Orvek Workspaces/manager",
+                      "Movies/Orvek Studio"})
+                    if (!fs::exists(mac.home() / folder / ".orvek-profile.json"))
+                        return std::string("no workspace ") + folder;
+                const auto agents = contentOf(mac.openCodeConfig() / "AGENTS.md");
+                if (agents.find("- video: " + (mac.home() / "Movies/Orvek Studio").string()) ==
+                    std::string::npos)
+                    return "the section does not list the video workspace";
+                return {};
+            }),
+        skillsScenario(
+            "skills-occupied-folder",
+            "the developer's folder holds the user's files: refused, then another parent chosen",
+            [](SimulatedMac& mac) {
+                writeText(mac.home() / kUserNote, kUserNoteText);
+                fs::create_directories(mac.home() / "Проекты");
+            },
+            {"developer"}, ready,
+            [](SimulatedMac& mac) -> std::string {
+                if (contentOf(mac.home() / kUserNote) != kUserNoteText)
+                    return "the user's note changed";
+                if (fs::exists(mac.home() / kUserNote.parent_path() / ".orvek-profile.json"))
+                    return "the user's folder got a marker";
+                for (const auto& entry : fs::directory_iterator(mac.home() / "Проекты"))
+                    if (entry.path().filename().string().starts_with("Orvek-developer-") &&
+                        fs::exists(entry.path() / "AGENTS.md"))
+                        return {};
+                return "no workspace under the chosen folder";
+            },
+            true, "Проекты"),
+        skillsScenario(
+            "skills-adopted-workspace",
+            "a workspace the wizard built before, with the user's edits: adopted as it is",
+            [](SimulatedMac& mac) {
+                (void)skills::prepareProfile(engine(mac), "developer");
+                const auto agents = mac.home() / "Documents/Orvek Workspaces/developer/AGENTS.md";
+                writeText(agents, contentOf(agents) + "\nМоя правка.\n");
+            },
+            {"developer"}, ready,
+            [](SimulatedMac& mac) -> std::string {
+                const auto agents = mac.home() / "Documents/Orvek Workspaces/developer/AGENTS.md";
+                if (!contentOf(agents).ends_with("\nМоя правка.\n"))
+                    return "the user's edit is gone";
+                return {};
+            }),
+        skillsScenario(
+            "skills-edited-skill",
+            "a global skill the wizard installed was edited by the user: refused, all kept",
+            [](SimulatedMac& mac) {
+                (void)skills::prepareProfile(engine(mac), "developer");
+                for (const auto& entry :
+                     fs::recursive_directory_iterator(mac.openCodeConfig() / "skills"))
+                    if (entry.path().filename() == "SKILL.md") {
+                        writeText(entry.path(), contentOf(entry.path()) + "\nМоё уточнение.\n");
+                        writeText(mac.home() / ".edited-skill", entry.path().string());
+                        break;
+                    }
+            },
+            {"analyst"},
+            std::string("Ранее установленный глобальный навык изменён. Файлы сохранены.") + retry,
+            [](SimulatedMac& mac) -> std::string {
+                const fs::path edited = contentOf(mac.home() / ".edited-skill");
+                if (!contentOf(edited).ends_with("\nМоё уточнение.\n"))
+                    return "the edited skill changed";
+                if (fs::exists(mac.home() / "Documents/Orvek Workspaces/analyst"))
+                    return "the analyst's workspace was created anyway";
+                return {};
+            },
+            false),
+        skillsScenario(
+            "skills-user-instructions",
+            "the global AGENTS.md has the user's text before and after the section: both kept",
+            [](SimulatedMac& mac) {
+                (void)skills::prepareProfile(engine(mac), "developer");
+                const auto agents = mac.openCodeConfig() / "AGENTS.md";
+                writeText(agents, kBefore + contentOf(agents) + kAfter);
+            },
+            {"analyst"}, ready,
+            [](SimulatedMac& mac) -> std::string {
+                const auto agents = contentOf(mac.openCodeConfig() / "AGENTS.md");
+                if (!agents.starts_with(kBefore) || !agents.ends_with(kAfter))
+                    return "the user's text around the section changed";
+                if (agents.find("- analyst: ") == std::string::npos)
+                    return "the section does not list the analyst";
+                return {};
+            }),
+        skillsScenario(
+            "skills-interrupted",
+            "an earlier run died between the two files: rolled back, then installed again",
+            [](SimulatedMac& mac) {
+                (void)skills::prepareProfile(engine(mac), "developer");
+                // The instructions were committed, the state was not, when the power went.
+                const auto agents = mac.openCodeConfig() / "AGENTS.md";
+                const auto state = mac.openCodeConfig() / ".orvek-awareness.json";
+                const auto oldAgents = contentOf(agents);
+                const auto oldState = contentOf(state);
+                const auto newAgents = oldAgents + "\n";
+                const base::JsonValue record = {{"oldAgents", base::base64Encode(oldAgents)},
+                                                {"oldState", base::base64Encode(oldState)},
+                                                {"newAgents", base::base64Encode(newAgents)},
+                                                {"newState", base::base64Encode(oldState + " ")}};
+                writeText(mac.openCodeConfig() / ".orvek-awareness-pending.json",
+                          base::json(record));
+                writeText(agents, newAgents);
+            },
+            {"analyst"}, ready,
+            [](SimulatedMac& mac) -> std::string {
+                if (fs::exists(mac.openCodeConfig() / ".orvek-awareness-pending.json"))
+                    return "the undo record is still there";
+                const auto agents = contentOf(mac.openCodeConfig() / "AGENTS.md");
+                if (agents.find("- analyst: ") == std::string::npos ||
+                    agents.find("- developer: ") == std::string::npos)
+                    return "the section does not list both roles";
+                return {};
+            }),
+    };
 }
 
 } // namespace
@@ -128,7 +301,13 @@ const std::vector<Scenario>& scenarios() {
          "Найдены существующие настройки без подтверждённого статуса. Они сохранены; требуется отдельная проверка доступа.",
          {}},
     };
-    return kScenarios;
+    static const std::vector<Scenario> kAll = [] {
+        auto all = kScenarios;
+        for (auto& scenario : skillsScenarios())
+            all.push_back(std::move(scenario));
+        return all;
+    }();
+    return kAll;
 }
 
 } // namespace orvek::sandbox

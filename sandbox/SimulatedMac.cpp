@@ -77,6 +77,8 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
 
     fs::create_directories(resources());
     fs::copy_file(m_programs.resources / "free-provider.json", resources() / "free-provider.json");
+    fs::copy(m_programs.resources / "toolkit", resources() / "toolkit",
+             fs::copy_options::recursive);
     writeManifest();
     configureHelper(json::object());
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,81 @@ INSTANTIATE_TEST_SUITE_P(AllScenarios, SandboxScenario, ::testing::ValuesIn(rows
                              return name;
                          });
 
+// The skills step after a ready run: what the sheet's status line says, in order, and that the
+// scenario's own look at the disk (the user's files kept byte for byte) passed.
+struct SkillsRow {
+    const char* scenario;
+    std::vector<std::string> skills;
+};
+
+void PrintTo(const SkillsRow& row, std::ostream* out) {
+    *out << row.scenario;
+}
+
+constexpr const char* kNothingChosen =
+    "Ничего не выбрано. Можно пропустить и добавить навыки позже.";
+constexpr const char* kAdding = "Добавляем выбранные навыки…";
+constexpr const char* kSkillsReady =
+    "Выбранные навыки готовы. Уже добавленные файлы сохранены. Перезапустите OpenCode.";
+
+const std::vector<SkillsRow>& skillsRows() {
+    static const std::vector<SkillsRow> kRows = {
+        {"skills-all-roles", {kNothingChosen, kAdding, kSkillsReady}},
+        {"skills-occupied-folder",
+         {kNothingChosen, kAdding,
+          "Рабочая папка занята. Выберите другую папку; существующие файлы сохранены. OpenCode уже готов. Повторите только навыки.",
+          "another folder: Проекты", kAdding, kSkillsReady}},
+        {"skills-adopted-workspace", {kNothingChosen, kAdding, kSkillsReady}},
+        {"skills-edited-skill",
+         {kNothingChosen, kAdding,
+          "Ранее установленный глобальный навык изменён. Файлы сохранены. OpenCode уже готов. Повторите только навыки."}},
+        {"skills-user-instructions", {kNothingChosen, kAdding, kSkillsReady}},
+        {"skills-interrupted", {kNothingChosen, kAdding, kSkillsReady}},
+    };
+    return kRows;
+}
+
+class SandboxSkills : public ::testing::TestWithParam<SkillsRow> {};
+
+TEST_P(SandboxSkills, EndsAsTheUserShouldSeeIt) {
+    const test::TempHome home;
+    const auto result = sandbox(
+        {"run", "--scenario", GetParam().scenario, "--home", home.path().string(), "--cached"});
+    EXPECT_EQ(result.status, 0) << result.standardError;
+    std::vector<std::string> skills;
+    std::istringstream out(result.standardOutput);
+    for (std::string line; std::getline(out, line);)
+        if (line.starts_with("skills: "))
+            skills.push_back(line.substr(std::string_view("skills: ").size()));
+    EXPECT_EQ(skills, GetParam().skills);
+    EXPECT_NE(result.standardOutput.find("\nready\n"), std::string::npos);
+    const bool succeeded = GetParam().skills.back() == kSkillsReady;
+    EXPECT_TRUE(
+        result.standardOutput.ends_with(succeeded ? "\nskills ready\n" : "\nskills failed\n"))
+        << result.standardOutput;
+}
+
+INSTANTIATE_TEST_SUITE_P(SkillsScenarios, SandboxSkills, ::testing::ValuesIn(skillsRows()),
+                         [](const ::testing::TestParamInfo<SkillsRow>& info) {
+                             std::string name = info.param.scenario;
+                             for (auto& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+// Roles from the command line continue any ready run into the skills step.
+TEST(SandboxRun, RolesFromTheCommandLineAreInstalledInTableOrder) {
+    const test::TempHome home;
+    const auto result = sandbox({"run", "--scenario", "fresh", "--home", home.path().string(),
+                                 "--cached", "--roles", "video,developer"});
+    EXPECT_EQ(result.status, 0) << result.standardError;
+    EXPECT_TRUE(result.standardOutput.ends_with("skills ready\n")) << result.standardOutput;
+    EXPECT_TRUE(fs::exists(home / "Movies/Orvek Studio/.opencode/opencode.jsonc"));
+    EXPECT_TRUE(fs::exists(home / "Documents/Orvek Workspaces/developer/AGENTS.md"));
+    EXPECT_FALSE(fs::exists(home / "Documents/Orvek Workspaces/analyst"));
+}
+
 // The saved connection is patched in place: the default model and the two missing models change,
 // every other byte stays, and the key file is never touched.
 TEST(SandboxRun, ReusePatchesTheSavedSettingsInPlace) {
@@ -194,6 +270,9 @@ TEST(SandboxRun, ListsScenariosAndRefusesUnknownOnes) {
     EXPECT_EQ(list.status, 0);
     std::string expected;
     for (const auto& row : rows())
+        EXPECT_NE(list.standardOutput.find(std::string(row.scenario) + "\t"), std::string::npos)
+            << row.scenario;
+    for (const auto& row : skillsRows())
         EXPECT_NE(list.standardOutput.find(std::string(row.scenario) + "\t"), std::string::npos)
             << row.scenario;
     EXPECT_EQ(sandbox({"run", "--scenario", "nope"}).status, 2);
