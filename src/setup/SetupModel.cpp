@@ -243,9 +243,16 @@ void SetupModel::dismissSkills() {
     presentPromoOnce();
 }
 
-// The one-time offer is shown right after the skills step closes; until the promo offer is
-// verified and held by the model there is nothing to present.
-void SetupModel::presentPromoOnce() {}
+// The one-time offer is shown right after the skills step closes, and never again.
+void SetupModel::presentPromoOnce() {
+    if (!m_ready || m_promoShown || !m_verifiedPromoOffer)
+        return;
+    m_promoShown = true;
+    m_main.post([self = shared_from_this(), offer = *m_verifiedPromoOffer] {
+        if (self->m_promoPresenter)
+            self->m_promoPresenter->show(offer);
+    });
+}
 
 void SetupModel::chooseAlternateFolder() {
     if (!m_canChooseAlternateFolder || m_skillsBusy || !m_folderPanel)

@@ -12,6 +12,7 @@
 
 #include "setup/Executor.h"
 #include "setup/FolderPanel.h"
+#include "setup/PromoPresenter.h"
 #include "setup/SetupServices.h"
 #include "setup/SkillRole.h"
 #include "setup/Workspace.h"
@@ -79,6 +80,10 @@ public:
     void retryInAlternateFolder(const std::filesystem::path& parent);
     /// The panel `chooseAlternateFolder` asks; without one that button does nothing.
     void setFolderPanel(std::shared_ptr<FolderPanel> panel) { m_folderPanel = std::move(panel); }
+    /// Shows the promo offer once the skills step closes; without one nothing is shown.
+    void setPromoPresenter(std::shared_ptr<PromoPresenter> presenter) {
+        m_promoPresenter = std::move(presenter);
+    }
 
     // ---- Published state ----
 
@@ -121,6 +126,17 @@ public:
         return m_alternateParent;
     }
     [[nodiscard]] const SetupServices& services() const noexcept { return m_services; }
+    /// The offer shown once after the skills step; absent unless whoever builds the model gives
+    /// one.
+    [[nodiscard]] const std::optional<promo::VerifiedPromoOffer>&
+    verifiedPromoOffer() const noexcept {
+        return m_verifiedPromoOffer;
+    }
+    void setVerifiedPromoOffer(std::optional<promo::VerifiedPromoOffer> offer) {
+        m_verifiedPromoOffer = std::move(offer);
+    }
+    /// Whether the offer was shown already; it is shown at most once per process.
+    [[nodiscard]] bool promoShown() const noexcept { return m_promoShown; }
     [[nodiscard]] const std::vector<SkillRole>& roles() const noexcept {
         return SkillRole::roles();
     }
@@ -178,6 +194,9 @@ private:
     bool m_canChooseAlternateFolder = false;
     std::optional<std::filesystem::path> m_alternateParent;
     std::shared_ptr<FolderPanel> m_folderPanel;
+    std::shared_ptr<PromoPresenter> m_promoPresenter;
+    std::optional<promo::VerifiedPromoOffer> m_verifiedPromoOffer;
+    bool m_promoShown = false;
 };
 
 /// Keeps an observer registered until destroyed; outliving the model is harmless.

@@ -42,6 +42,12 @@ private:
     std::optional<fs::path> m_answer;
 };
 
+class RecordingPromo final : public PromoPresenter {
+public:
+    void show(const promo::VerifiedPromoOffer& offer) override { shown.push_back(offer.code); }
+    std::vector<std::string> shown;
+};
+
 class SkillsFlowTest : public ::testing::Test {
 protected:
     // Roles in `failing` fail with their failure; the others return "/ws/<role>" (under the
@@ -224,6 +230,45 @@ TEST_F(SkillsFlowTest, OtherErrorsAreDescribedLikeTheMainRun) {
               std::string("Произошла непредвиденная ошибка. Повторите действие.") + kRetry);
     EXPECT_TRUE(model->ready());
     EXPECT_FALSE(model->failed());
+}
+
+TEST_F(SkillsFlowTest, ClosingTheSheetPresentsAHeldOfferOnce) {
+    const auto promo = std::make_shared<RecordingPromo>();
+    const auto model = readyModel(services());
+    model->setPromoPresenter(promo);
+    model->dismissSkills();
+    run();
+    EXPECT_TRUE(promo->shown.empty());
+    EXPECT_FALSE(model->promoShown());
+
+    model->setVerifiedPromoOffer(promo::VerifiedPromoOffer{"CODE-1", "Условия.", "https://x"});
+    model->offerSkills();
+    model->setSelection({"manager"});
+    model->installSkills();
+    // Not while the skills install: the sheet stays and nothing is shown.
+    model->dismissSkills();
+    mainQueue.runAll();
+    EXPECT_TRUE(promo->shown.empty());
+    run();
+    EXPECT_FALSE(model->showSkills());
+    EXPECT_EQ(promo->shown, std::vector<std::string>{"CODE-1"});
+    EXPECT_TRUE(model->promoShown());
+
+    model->offerSkills();
+    model->dismissSkills();
+    run();
+    EXPECT_EQ(promo->shown, std::vector<std::string>{"CODE-1"});
+}
+
+TEST_F(SkillsFlowTest, NoOfferBeforeTheRunIsReady) {
+    const auto promo = std::make_shared<RecordingPromo>();
+    const auto model = SetupModel::create(services(), mainQueue, worker);
+    model->setPromoPresenter(promo);
+    model->setVerifiedPromoOffer(promo::VerifiedPromoOffer{"CODE-1", "Условия.", "https://x"});
+    model->dismissSkills();
+    run();
+    EXPECT_TRUE(promo->shown.empty());
+    EXPECT_FALSE(model->promoShown());
 }
 
 } // namespace
