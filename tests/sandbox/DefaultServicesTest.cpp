@@ -97,5 +97,19 @@ TEST_F(DefaultServices, AFailedInstallNeverAsksTheHelper) {
     EXPECT_TRUE(workspace.applications.empty());
 }
 
+// Both profile operations prepare on the record's engine: the default folder, or a fresh one
+// inside the parent the user chose.
+TEST_F(DefaultServices, PreparesProfilesInTheDefaultOrTheChosenFolder) {
+    const auto record = services();
+    ASSERT_TRUE(record.profile && record.alternateProfile);
+    EXPECT_EQ(record.profile("manager"), mac.home() / "Documents/Orvek Workspaces/manager");
+    EXPECT_TRUE(fs::exists(mac.home() / "Documents/Orvek Workspaces/manager/AGENTS.md"));
+
+    fs::create_directories(mac.home() / "Work");
+    const auto chosen = record.alternateProfile("manager", mac.home() / "Work");
+    EXPECT_EQ(chosen.parent_path(), mac.home() / "Work");
+    EXPECT_TRUE(fs::exists(chosen / ".orvek-profile.json"));
+}
+
 } // namespace
 } // namespace orvek::setup
