@@ -16,7 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kUnsupportedMessage = "Неподдерживаемый файл настроек.";
 constexpr const char* kStateDamagedMessage =
     "Каталог глобальных навыков повреждён. Файлы сохранены.";
 constexpr const char* kCatalogueDamagedMessage = "Повреждён каталог глобальных навыков.";
