@@ -24,15 +24,15 @@ struct Scenario {
     // ---- The skills step that follows a ready run ----
 
     /// The roles the user ticks in the skills sheet; none: the sheet is skipped.
-    std::vector<std::string> roles;
+    std::vector<std::string> roles = {};
     /// After an occupied workspace folder the user picks this folder (under the home) as another
     /// parent and retries; empty: no retry.
-    std::string alternateParent;
+    std::string alternateParent = {};
     bool expectSkillsReady = true;
     /// The skills status the step must end on (for failures, how it begins).
-    std::string expectedSkillsStatus;
+    std::string expectedSkillsStatus = {};
     /// Looks at the disk afterwards; returns what is wrong, empty when all is as it should be.
-    std::function<std::string(SimulatedMac&)> checkSkills;
+    std::function<std::string(SimulatedMac&)> checkSkills = {};
 };
 
 [[nodiscard]] const std::vector<Scenario>& scenarios();

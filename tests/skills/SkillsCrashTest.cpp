@@ -147,8 +147,9 @@ TEST(SkillsCrashTest, AKilledWorkspaceCreationLeavesNoWorkspaceOrAWholeOne) {
         ++kills;
 
         const auto workspace = bench.home / "Documents/Orvek Workspaces/developer";
-        if (fs::exists(workspace))
+        if (fs::exists(workspace)) {
             EXPECT_EQ(test::snapshot(workspace), whole);
+        }
         EXPECT_EQ(test::outcomeOf([&] { (void)prepareProfile(bench.core(), "developer"); }),
                   test::kPassed);
         EXPECT_EQ(test::snapshot(workspace), whole);
