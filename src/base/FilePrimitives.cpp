@@ -14,6 +14,7 @@
 
 #include "base/InstallerFailure.h"
 #include "base/JsonError.h"
+#include "base/PathPresence.h"
 #include "base/PlatformError.h"
 #include "base/UniqueFd.h"
 
@@ -108,6 +109,12 @@ Bytes read(const std::filesystem::path& path) {
         throw InstallerFailure(kTooLargeMessage);
     bytes.resize(total);
     return bytes;
+}
+
+std::optional<Bytes> readIfPresent(const std::filesystem::path& path) {
+    if (!presentOrFail(path))
+        return std::nullopt;
+    return read(path);
 }
 
 Bytes readWhole(const std::filesystem::path& path) {

@@ -27,6 +27,9 @@ void noLinks(const std::filesystem::path& path);
 /// Reads a regular file of at most 1 MiB; throws InstallerFailure or PlatformError.
 [[nodiscard]] Bytes read(const std::filesystem::path& path);
 
+/// `read`, or absent when nothing stands under the name; any other trouble throws.
+[[nodiscard]] std::optional<Bytes> readIfPresent(const std::filesystem::path& path);
+
 /// Reads a whole regular file whatever its size, for the wizard's own package files; a final
 /// link is not followed. Throws PlatformError.
 [[nodiscard]] Bytes readWhole(const std::filesystem::path& path);

@@ -101,4 +101,16 @@ JsonValue decodeJson(std::string_view bytes,
     }
 }
 
+std::optional<std::map<std::string, std::string>> stringMap(const JsonValue& value) {
+    if (!value.is_object())
+        return std::nullopt;
+    std::map<std::string, std::string> strings;
+    for (const auto& [name, member] : value.items()) {
+        if (!member.is_string())
+            return std::nullopt;
+        strings.emplace(name, member.get<std::string>());
+    }
+    return strings;
+}
+
 } // namespace orvek::base

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -22,5 +25,9 @@ using JsonValue = nlohmann::json;
 /// byte offset where decoding stopped.
 [[nodiscard]] JsonValue decodeJson(std::string_view bytes,
                                    const std::function<JsonError(std::size_t offset)>& refuse);
+
+/// An object whose every value is a string, as a map; absent for anything else, so one value of
+/// another type makes the whole object unusable.
+[[nodiscard]] std::optional<std::map<std::string, std::string>> stringMap(const JsonValue& value);
 
 } // namespace orvek::base

@@ -264,6 +264,26 @@ void replace(const std::filesystem::path& target, std::string_view expected,
 
 } // namespace
 
+const char* stepName(Step step) {
+    switch (step) {
+    case Step::checked:
+        return "checked";
+    case Step::staged:
+        return "staged";
+    case Step::written:
+        return "written";
+    case Step::rechecked:
+        return "rechecked";
+    case Step::backedUp:
+        return "backedUp";
+    case Step::verified:
+        return "verified";
+    case Step::renamed:
+        return "renamed";
+    }
+    return "?";
+}
+
 InstallerFailure changed() {
     return InstallerFailure("Настройки изменились во время проверки.", "CONFIGURATION_CHANGED");
 }

@@ -27,6 +27,9 @@ enum class Step {
 
 using StepHook = std::function<void(Step)>;
 
+/// The step's name as tests and reports print it: "checked", "backedUp", …
+[[nodiscard]] const char* stepName(Step step);
+
 /// The failure of a write whose target changed under it: "CONFIGURATION_CHANGED".
 [[nodiscard]] base::InstallerFailure changed();
 

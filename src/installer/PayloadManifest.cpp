@@ -11,16 +11,9 @@ JsonValue InstallerCore::payloadManifest() const {
 std::optional<std::map<std::string, std::string>>
 InstallerCore::stringEntry(const JsonValue& manifest, std::string_view key) {
     const auto entry = manifest.find(key);
-    if (entry == manifest.end() || !entry->is_object())
+    if (entry == manifest.end())
         return std::nullopt;
-    std::map<std::string, std::string> strings;
-    for (const auto& [name, value] : entry->items()) {
-        // One value of another type makes the whole entry unusable.
-        if (!value.is_string())
-            return std::nullopt;
-        strings.emplace(name, value.get<std::string>());
-    }
-    return strings;
+    return base::stringMap(*entry);
 }
 
 } // namespace orvek::installer

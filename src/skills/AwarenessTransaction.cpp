@@ -25,38 +25,11 @@ std::optional<base::Bytes> decodedMember(const base::JsonValue& record, const ch
     return base::base64Decode(member->get_ref<const std::string&>());
 }
 
-std::optional<base::Bytes> readIfPresent(const fs::path& path) {
-    if (!base::presentOrFail(path))
-        return std::nullopt;
-    return base::read(path);
-}
-
 void removeFile(const fs::path& path) {
     base::noLinks(path);
     if (::unlink(path.c_str()) != 0)
         throw base::PlatformError(errno, "удалить файл", path);
     base::syncFolder(path.parent_path());
-}
-
-const char* stepName(config::PreservedConfig::Step step) {
-    using Step = config::PreservedConfig::Step;
-    switch (step) {
-    case Step::checked:
-        return "checked";
-    case Step::staged:
-        return "staged";
-    case Step::written:
-        return "written";
-    case Step::rechecked:
-        return "rechecked";
-    case Step::backedUp:
-        return "backed up";
-    case Step::verified:
-        return "verified";
-    case Step::renamed:
-        return "renamed";
-    }
-    return "";
 }
 
 // Brings one file from `current` to `updated`: created when it did not exist, otherwise
@@ -68,7 +41,7 @@ void commit(const fs::path& path, const std::optional<base::Bytes>& current,
         config::PreservedConfig::StepHook guarded;
         if (hook)
             guarded = [&](config::PreservedConfig::Step step) {
-                hook(name + " " + stepName(step));
+                hook(name + " " + config::PreservedConfig::stepName(step));
             };
         config::PreservedConfig::writeForTesting(path, *current, updated, guarded);
     } else {
@@ -96,8 +69,8 @@ void recovery(const fs::path& folder) {
     const auto statePath = folder / kStateName;
     base::noLinks(agentsPath);
     base::noLinks(statePath);
-    const auto currentAgents = readIfPresent(agentsPath);
-    const auto currentState = readIfPresent(statePath);
+    const auto currentAgents = base::readIfPresent(agentsPath);
+    const auto currentState = base::readIfPresent(statePath);
     const auto oldAgents = decodedMember(record, "oldAgents");
     const auto oldState = decodedMember(record, "oldState");
 

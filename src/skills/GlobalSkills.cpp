@@ -36,15 +36,7 @@ struct AwarenessState {
 std::optional<std::map<std::string, std::string>> textObject(const base::JsonValue& state,
                                                              const char* key) {
     const auto member = state.find(key);
-    if (member == state.end() || !member->is_object())
-        return std::nullopt;
-    std::map<std::string, std::string> result;
-    for (const auto& [name, value] : member->items()) {
-        if (!value.is_string())
-            return std::nullopt;
-        result.emplace(name, value.get<std::string>());
-    }
-    return result;
+    return member == state.end() ? std::nullopt : base::stringMap(*member);
 }
 
 AwarenessState loadState(const fs::path& path) {
@@ -78,12 +70,6 @@ bool validCatalogueName(const std::string& name) {
             return true;
         start = end + 1;
     }
-}
-
-std::optional<base::Bytes> readIfPresent(const fs::path& path) {
-    if (!base::presentOrFail(path))
-        return std::nullopt;
-    return base::read(path);
 }
 
 } // namespace
@@ -143,7 +129,7 @@ void installGlobalForTesting(const installer::InstallerCore& core, const Package
             throw base::InstallerFailure(kOwnedChangedMessage);
     }
 
-    const auto oldAgents = readIfPresent(agentsPath);
+    const auto oldAgents = base::readIfPresent(agentsPath);
     const auto placed = placeSection(oldAgents, state.section,
                                      awarenessSection(global, state.hashes, state.profiles));
     const auto newState = awarenessState(state.hashes, state.profiles, placed.section);

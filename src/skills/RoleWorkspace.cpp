@@ -49,24 +49,12 @@ HashMap hashesOf(const PackageMap& package) {
     return hashes;
 }
 
-std::optional<HashMap> textObject(const base::JsonValue& value) {
-    if (!value.is_object())
-        return std::nullopt;
-    HashMap result;
-    for (const auto& [key, member] : value.items()) {
-        if (!member.is_string())
-            return std::nullopt;
-        result.emplace(key, member.get<std::string>());
-    }
-    return result;
-}
-
 // The hashes of the video workspace an earlier release built; any trouble reading them only
 // means that no earlier workspace can be recognised.
 HashMap legacyHashes(const installer::InstallerCore& core) {
     try {
         const auto path = core.resources() / kLegacyHashes;
-        if (auto hashes = textObject(base::readObject(path)))
+        if (auto hashes = base::stringMap(base::readObject(path)))
             return *hashes;
     } catch (const std::exception&) {
     }
@@ -121,7 +109,8 @@ fs::path adoptWorkspace(const installer::InstallerCore& core, const std::string&
         legacy[kProjectSettings] = base::hash(package.at(kProjectSettings));
 
     const auto hashesMember = marker.find("Hashes");
-    const auto stored = hashesMember == marker.end() ? std::nullopt : textObject(*hashesMember);
+    const auto stored =
+        hashesMember == marker.end() ? std::nullopt : base::stringMap(*hashesMember);
     const bool legacyMatch = role == "video" && !legacy.empty() && stored && *stored == legacy;
 
     const auto version = marker.find("Version");

@@ -56,26 +56,6 @@ const std::regex kUuidName(
 constexpr std::array kAllSteps{Step::checked,  Step::staged,   Step::written, Step::rechecked,
                                Step::backedUp, Step::verified, Step::renamed};
 
-const char* nameOf(Step step) {
-    switch (step) {
-    case Step::checked:
-        return "checked";
-    case Step::staged:
-        return "staged";
-    case Step::written:
-        return "written";
-    case Step::rechecked:
-        return "rechecked";
-    case Step::backedUp:
-        return "backedUp";
-    case Step::verified:
-        return "verified";
-    case Step::renamed:
-        return "renamed";
-    }
-    return "?";
-}
-
 bool isRoot() {
     return ::geteuid() == 0;
 }
@@ -549,7 +529,7 @@ TEST_F(PreservedConfigWrite, AnotherProgramsEditAfterStagingIsKept) {
 TEST_F(PreservedConfigWrite, ATargetThatVanishesIsNotBroughtBack) {
     // The user deleted the file while the new bytes were being staged: it stays deleted.
     for (const Step when : {Step::checked, Step::staged, Step::written}) {
-        SCOPED_TRACE(nameOf(when));
+        SCOPED_TRACE(PreservedConfig::stepName(when));
         resetFolder();
         writeTarget("ours");
         expectPlatformError(ENOENT, [&] {
@@ -570,7 +550,7 @@ TEST_F(PreservedConfigWrite, LaterChangesBeforeTheCommitAreRefused) {
     };
     const Row rows[] = {{Step::rechecked, "theirs"}, {Step::backedUp, "ours"}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(nameOf(row.step));
+        SCOPED_TRACE(PreservedConfig::stepName(row.step));
         resetFolder();
         writeTarget("ours");
 
@@ -628,7 +608,7 @@ TEST_F(PreservedConfigWrite, ChangeRightAfterTheCommitIsReported) {
 
 TEST_F(PreservedConfigWrite, FailureAtAnyStepLeavesNoStagedFile) {
     for (const Step failing : kAllSteps) {
-        SCOPED_TRACE(nameOf(failing));
+        SCOPED_TRACE(PreservedConfig::stepName(failing));
         resetFolder();
         writeTarget("ours", 0640);
         std::vector<Step> reached;
