@@ -11,9 +11,12 @@
 #include "app/Brand.h"
 #include "app/BusyCloseAlert.h"
 #include "app/MainWindow.h"
+#include "app/QtFolderPanel.h"
 #include "app/RenderScreens.h"
 #include "app/ScreenRenderer.h"
 #include "app/SetupView.h"
+#include "app/SkillsSheetPresenter.h"
+#include "app/SkillsView.h"
 
 namespace orvek::app {
 namespace {
@@ -64,13 +67,14 @@ void AppDelegate::applicationDidFinishLaunching() {
         renderAlert(render->screen, render->output);
         return;
     }
-    if (render && content == RenderScreens::Content::skills) {
-        finish(ScreenRenderer::kNoBitmap, unavailableScreen(render->screen));
-        return;
-    }
 
     m_window = std::make_unique<MainWindow>(m_model);
     m_window->setCloseGuard([this] { return windowShouldClose(); });
+    m_skillsPresenter = std::make_unique<SkillsSheetPresenter>(m_window.get(), m_model);
+    m_model->setFolderPanel(std::make_shared<QtFolderPanel>(m_window.get()));
+    // The render mode draws the skills step in the window itself rather than in a sheet.
+    if (render && content == RenderScreens::Content::skills)
+        m_window->showSkillsScreen();
     if (!m_options.renderRequested) {
         if (const auto* screen = QGuiApplication::primaryScreen()) {
             const QRect visible = screen->availableGeometry();
@@ -120,9 +124,12 @@ void AppDelegate::renderAlert(const QString& screen, const QString& output) {
 }
 
 void AppDelegate::renderWindow() {
-    const QSize size = m_options.sizeOr(RenderScreens::defaultSize(RenderScreens::Content::setup));
-    const auto outcome =
-        ScreenRenderer::render(m_window->setupView(), size, m_options.render->output);
+    // The window holds the skills screen only when the launch put it in for this render.
+    SkillsView* skills = m_window->skillsScreen();
+    const QSize size = m_options.sizeOr(RenderScreens::defaultSize(
+        skills != nullptr ? RenderScreens::Content::skills : RenderScreens::Content::setup));
+    QWidget& view = skills != nullptr ? static_cast<QWidget&>(*skills) : m_window->setupView();
+    const auto outcome = ScreenRenderer::render(view, size, m_options.render->output);
     finish(outcome.status, outcome.message);
 }
 

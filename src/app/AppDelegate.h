@@ -14,6 +14,7 @@ class QWidget;
 namespace orvek::app {
 
 class MainWindow;
+class SkillsSheetPresenter;
 
 /// Builds the application once it has launched: the main window bound to the one model, its
 /// close guard, and in render mode the screen drawn into a PNG file before the process ends.
@@ -42,6 +43,10 @@ public:
     }
 
     [[nodiscard]] MainWindow* window() const noexcept { return m_window.get(); }
+    /// Shows the skills sheet over the window; made with the window.
+    [[nodiscard]] SkillsSheetPresenter* skillsPresenter() const noexcept {
+        return m_skillsPresenter.get();
+    }
     [[nodiscard]] const std::shared_ptr<setup::SetupModel>& model() const noexcept {
         return m_model;
     }
@@ -58,6 +63,8 @@ private:
     LaunchOptions m_options;
     Hooks m_hooks;
     std::unique_ptr<MainWindow> m_window;
+    // After the window, so it goes first and takes its sheet with it.
+    std::unique_ptr<SkillsSheetPresenter> m_skillsPresenter;
     bool m_launched = false;
 };
 

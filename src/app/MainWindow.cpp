@@ -6,11 +6,12 @@
 
 #include "app/Brand.h"
 #include "app/SetupView.h"
+#include "app/SkillsView.h"
 
 namespace orvek::app {
 
 MainWindow::MainWindow(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
-    : QWidget(parent) {
+    : QWidget(parent), m_model(std::move(model)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QString::fromUtf8(kTitle));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -22,8 +23,17 @@ MainWindow::MainWindow(std::shared_ptr<setup::SetupModel> model, QWidget* parent
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_view = new SetupView(std::move(model), this);
+    m_view = new SetupView(m_model, this);
     layout->addWidget(m_view);
+}
+
+SkillsView& MainWindow::showSkillsScreen() {
+    if (m_skills == nullptr) {
+        m_skills = new SkillsView(m_model, this);
+        layout()->addWidget(m_skills);
+        m_view->hide();
+    }
+    return *m_skills;
 }
 
 void MainWindow::setCloseGuard(std::function<bool()> guard) {

@@ -17,9 +17,15 @@ namespace {
 constexpr qint64 kMaxBitmapBytes = qint64{256} * 1024 * 1024;
 
 void settle(QWidget& widget) {
+    // Scroll areas show or hide their bars in queued calls once the range has changed, and the
+    // room a bar takes changes the layout again: two rounds reach the final frame.
+    for (int round = 0; round < 2; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (auto* layout = widget.layout())
+            layout->activate();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    if (auto* layout = widget.layout())
-        layout->activate();
 }
 
 } // namespace

@@ -2,15 +2,20 @@
 
 #include <optional>
 
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "AppModelFixture.h"
 #include "app/MainWindow.h"
 #include "app/SetupView.h"
+#include "app/SkillsSheet.h"
+#include "app/SkillsSheetPresenter.h"
+#include "app/SkillsView.h"
 
 namespace orvek::app {
 namespace {
@@ -95,6 +100,44 @@ TEST_F(AppDelegateTest, RendersAWindowScreenAfterItHasLaidOut) {
     EXPECT_EQ(QImage(file("ready.png")).size(), QSize(700, 650));
 }
 
+TEST_F(AppDelegateTest, RendersASkillsScreenInTheWindowInsteadOfTheSetupScreen) {
+    const auto delegate = launch({"--render", "skills-busy", file("skills.png"), "--width", "700"});
+    ASSERT_NE(delegate->window(), nullptr);
+    ASSERT_NE(delegate->window()->skillsScreen(), nullptr);
+    EXPECT_TRUE(delegate->window()->skillsScreen()->isVisible());
+    EXPECT_FALSE(delegate->window()->setupView().isVisible());
+    EXPECT_TRUE(model->skillsBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(finished.has_value(), 5000);
+    EXPECT_EQ(*finished, 0) << finishMessage.toStdString();
+    EXPECT_EQ(QImage(file("skills.png")).size(), QSize(700, 620));
+}
+
+TEST_F(AppDelegateTest, OffersTheSkillsInASheetOverTheWindow) {
+    const auto delegate = launch({});
+    ASSERT_NE(delegate->skillsPresenter(), nullptr);
+    EXPECT_EQ(delegate->window()->skillsScreen(), nullptr) << "the window keeps the setup screen";
+    model->setReady(true);
+    model->offerSkills();
+    QTRY_VERIFY(delegate->skillsPresenter()->sheet() != nullptr);
+    EXPECT_EQ(delegate->skillsPresenter()->sheet()->parentWidget(), delegate->window());
+}
+
+TEST_F(AppDelegateTest, GivesTheModelAFolderPanelOfItsOwn) {
+    const auto delegate = launch({});
+    model->setReady(true);
+    model->setCanChooseAlternateFolder(true);
+    QString title;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            title = dialog->windowTitle();
+            dialog->reject();
+        }
+    });
+    model->chooseAlternateFolder();
+    EXPECT_EQ(title, "Другая рабочая папка");
+    EXPECT_FALSE(model->skillsBusy()) << "cancelled: nothing retried";
+}
+
 TEST_F(AppDelegateTest, RendersAnAlertScreenWithoutAWindow) {
     const auto delegate = launch({"--render", "close-busy", file("alert.png")});
     EXPECT_EQ(delegate->window(), nullptr);
@@ -109,7 +152,6 @@ TEST_F(AppDelegateTest, EndsWithAMessageWhenTheScreenCannotBeDrawnOrWritten) {
         int status;
     };
     const Row rows[] = {
-        {"skills screen", {"--render", "skills-busy", file("s.png")}, 2},
         {"alert of a later feature", {"--render", "promo-fixture", file("p.png")}, 2},
         {"alert into a missing folder", {"--render", "close-busy", file("no/a.png")}, 1},
     };

@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ScreenRow{"ready-long", {"--height", "480"}, {820, 480}},
                       ScreenRow{"skills-autoclose", {"--width", "640"}, {640, 650}},
                       ScreenRow{"skills-continue", {"--width", "wide"}, {820, 650}},
+                      ScreenRow{"skills", {}, {600, 620}},
+                      ScreenRow{"skills-error", {}, {600, 620}},
+                      ScreenRow{"skills-ready", {"--height", "590"}, {600, 590}},
+                      ScreenRow{"skills-all", {"--width", "440", "--height", "420"}, {440, 420}},
+                      ScreenRow{"skills-busy", {"--width", "700"}, {700, 620}},
                       ScreenRow{"close-busy", {}, {}}, ScreenRow{"mcp-unlisted", {}, {}}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.screen);

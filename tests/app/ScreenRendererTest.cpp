@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "AppModelFixture.h"
 #include "app/MainWindow.h"
 #include "app/SetupView.h"
+#include "app/SkillsView.h"
 
 namespace orvek::app {
 namespace {
@@ -76,6 +78,23 @@ TEST_F(ScreenRendererTest, DrawsTheModelsCurrentState) {
     model->setReady(false);
     ASSERT_TRUE(ScreenRenderer::render(window.setupView(), {820, 650}, file("b.png")).succeeded());
     EXPECT_NE(QImage(file("a.png")), QImage(file("b.png")));
+}
+
+TEST_F(ScreenRendererTest, DrawsTheScrollBarOfAScreenDrawnSmallerThanItsContent) {
+    for (const bool skills : {false, true}) {
+        SCOPED_TRACE(skills ? "skills screen" : "setup screen");
+        MainWindow window(model);
+        QAbstractScrollArea* view = &window.setupView();
+        if (skills)
+            view = &window.showSkillsScreen();
+        window.show();
+        ASSERT_TRUE(ScreenRenderer::render(*view, {820, 650}, file("wide.png")).succeeded());
+        EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+        // Shrunk from a size at which everything fitted: the bar shows in the same frame.
+        ASSERT_TRUE(ScreenRenderer::render(*view, {440, 420}, file("small.png")).succeeded());
+        EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+        EXPECT_EQ(QImage(file("small.png")).size(), QSize(440, 420));
+    }
 }
 
 } // namespace
