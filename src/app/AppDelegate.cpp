@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include <QApplication>
@@ -11,12 +12,16 @@
 #include "app/Brand.h"
 #include "app/BusyCloseAlert.h"
 #include "app/MainWindow.h"
+#include "app/PromoDates.h"
 #include "app/QtFolderPanel.h"
+#include "app/QtPromoAlerts.h"
 #include "app/RenderScreens.h"
 #include "app/ScreenRenderer.h"
 #include "app/SetupView.h"
 #include "app/SkillsSheetPresenter.h"
 #include "app/SkillsView.h"
+#include "promo/PromoOfferLoader.h"
+#include "setup/DefaultServices.h"
 
 namespace orvek::app {
 namespace {
@@ -72,6 +77,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_window->setCloseGuard([this] { return windowShouldClose(); });
     m_skillsPresenter = std::make_unique<SkillsSheetPresenter>(m_window.get(), m_model);
     m_model->setFolderPanel(std::make_shared<QtFolderPanel>(m_window.get()));
+    m_model->setPromoPresenter(std::make_shared<QtPromoAlerts>(m_window.get()));
+    // A campaign the release ships is offered once the skills step closes; none: no offer.
+    if (!render && !m_model->verifiedPromoOffer()) {
+        if (const auto resources = setup::bundledResources())
+            m_model->setVerifiedPromoOffer(
+                promo::loadPromoOffer(*resources, installer::Deployment::production(),
+                                      std::chrono::system_clock::now(), promoDateFormatter()));
+    }
     // The render mode draws the skills step in the window itself rather than in a sheet.
     if (render && content == RenderScreens::Content::skills)
         m_window->showSkillsScreen();

@@ -1,6 +1,7 @@
 #include "app/RenderScreens.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
@@ -8,6 +9,12 @@
 #include <QMessageBox>
 
 #include "app/BusyCloseAlert.h"
+#include "app/PromoDates.h"
+#include "app/QtPromoAlerts.h"
+#include "installer/Deployment.h"
+#include "promo/PromoFixture.h"
+#include "promo/PromoPresenter.h"
+#include "promo/PromoVerification.h"
 #include "setup/SetupModel.h"
 
 namespace orvek::app {
@@ -135,6 +142,18 @@ void applyFrom(const std::vector<ScreenState>& screens, const QString& name, Set
     }
 }
 
+// The promo alert for the fixture campaign, verified like a real one at this moment.
+std::unique_ptr<QMessageBox> promoFixture(QWidget* parent) {
+    const auto now = std::chrono::system_clock::now();
+    const auto webHost = installer::Deployment::production().webHost;
+    const auto offer =
+        promo::verifyPromoOffer(promo::fixturePromoOffer(now), promo::fixtureBalancePage(webHost),
+                                webHost, now, promoDateFormatter());
+    if (!offer)
+        return nullptr;
+    return QtPromoAlerts::build(promo::PromoPresenter::alert(*offer), parent);
+}
+
 // Alert screens; an empty builder marks one that arrives with its own feature. Names beginning
 // with "mcp-" that are not listed draw the busy-close alert.
 struct AlertScreen {
@@ -150,7 +169,7 @@ const std::vector<AlertScreen>& alertScreens() {
         {"mcp-progress", {}},
         {"mcp-result", {}},
         {"mcp-error", {}},
-        {"promo-fixture", {}},
+        {"promo-fixture", &promoFixture},
     };
     return screens;
 }

@@ -152,7 +152,7 @@ TEST_F(AppDelegateTest, EndsWithAMessageWhenTheScreenCannotBeDrawnOrWritten) {
         int status;
     };
     const Row rows[] = {
-        {"alert of a later feature", {"--render", "promo-fixture", file("p.png")}, 2},
+        {"alert of a later feature", {"--render", "mcp-info", file("p.png")}, 2},
         {"alert into a missing folder", {"--render", "close-busy", file("no/a.png")}, 1},
     };
     for (const auto& row : rows) {

@@ -63,20 +63,19 @@ TEST_P(RenderModeScreens, DrawsTheScreenIntoAPngOfTheRequestedSize) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryScreen, RenderModeScreens,
-    ::testing::Values(ScreenRow{"welcome", {}, {820, 650}}, ScreenRow{"installing", {}, {820, 650}},
-                      ScreenRow{"auth", {}, {820, 650}}, ScreenRow{"waitclient", {}, {820, 650}},
-                      ScreenRow{"cancel", {}, {820, 650}}, ScreenRow{"ready", {}, {820, 650}},
-                      ScreenRow{"failure", {}, {820, 650}},
-                      ScreenRow{"failure-long", {}, {820, 650}},
-                      ScreenRow{"ready-long", {"--height", "480"}, {820, 480}},
-                      ScreenRow{"skills-autoclose", {"--width", "640"}, {640, 650}},
-                      ScreenRow{"skills-continue", {"--width", "wide"}, {820, 650}},
-                      ScreenRow{"skills", {}, {600, 620}},
-                      ScreenRow{"skills-error", {}, {600, 620}},
-                      ScreenRow{"skills-ready", {"--height", "590"}, {600, 590}},
-                      ScreenRow{"skills-all", {"--width", "440", "--height", "420"}, {440, 420}},
-                      ScreenRow{"skills-busy", {"--width", "700"}, {700, 620}},
-                      ScreenRow{"close-busy", {}, {}}, ScreenRow{"mcp-unlisted", {}, {}}),
+    ::testing::Values(
+        ScreenRow{"welcome", {}, {820, 650}}, ScreenRow{"installing", {}, {820, 650}},
+        ScreenRow{"auth", {}, {820, 650}}, ScreenRow{"waitclient", {}, {820, 650}},
+        ScreenRow{"cancel", {}, {820, 650}}, ScreenRow{"ready", {}, {820, 650}},
+        ScreenRow{"failure", {}, {820, 650}}, ScreenRow{"failure-long", {}, {820, 650}},
+        ScreenRow{"ready-long", {"--height", "480"}, {820, 480}},
+        ScreenRow{"skills-autoclose", {"--width", "640"}, {640, 650}},
+        ScreenRow{"skills-continue", {"--width", "wide"}, {820, 650}},
+        ScreenRow{"skills", {}, {600, 620}}, ScreenRow{"skills-error", {}, {600, 620}},
+        ScreenRow{"skills-ready", {"--height", "590"}, {600, 590}},
+        ScreenRow{"skills-all", {"--width", "440", "--height", "420"}, {440, 420}},
+        ScreenRow{"skills-busy", {"--width", "700"}, {700, 620}}, ScreenRow{"close-busy", {}, {}},
+        ScreenRow{"mcp-unlisted", {}, {}}, ScreenRow{"promo-fixture", {}, {}}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.screen);
         return name.remove('-').toStdString();

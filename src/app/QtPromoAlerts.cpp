@@ -1,0 +1,112 @@
+#include "app/QtPromoAlerts.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+
+#include "app/Brand.h"
+#include "app/MainWindow.h"
+#include "promo/PromoPresenter.h"
+
+namespace orvek::app {
+
+QtPromoAlerts::QtPromoAlerts(QWidget* parent) : m_parent(parent) {}
+
+std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert, QWidget* parent) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setObjectName(QStringLiteral("promoAlert"));
+    box->setWindowTitle(QString::fromUtf8(MainWindow::kTitle));
+    box->setWindowModality(Qt::WindowModal);
+    box->setTextFormat(Qt::PlainText);
+    box->setIcon(QMessageBox::Information);
+    box->setText(QString::fromStdString(alert.title));
+    box->setInformativeText(QString::fromStdString(alert.informativeText));
+    const QPixmap art = Brand::art(box->devicePixelRatioF());
+    if (!art.isNull())
+        box->setIconPixmap(art.scaled(QSize(72, 72) * art.devicePixelRatio(), Qt::KeepAspectRatio,
+                                      Qt::SmoothTransformation));
+
+    // The code is there to be selected and copied, never edited.
+    auto* code = new QLineEdit(QString::fromStdString(alert.code));
+    code->setObjectName(QStringLiteral("promoCode"));
+    code->setReadOnly(true);
+    code->setFixedSize(promo::PromoPresenter::kCodeFieldWidth,
+                       promo::PromoPresenter::kCodeFieldHeight);
+    code->setFont(Brand::font(14, QFont::DemiBold));
+    code->setAccessibleName(QStringLiteral("Промокод"));
+    code->setStyleSheet(
+        QStringLiteral("QLineEdit { background: white; color: %1;"
+                       " border: 1px solid %2; border-radius: 8px; padding: 0 10px; }")
+            .arg(Brand::ink().name(), Brand::border().name()));
+    // QMessageBox has no accessory view: the field goes into its grid under the texts.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(code, row - 1, 1, 1, grid->columnCount() - 1);
+        // The buttons move one row down, below the field.
+        if (auto* buttons = box->findChild<QWidget*>(QStringLiteral("qt_msgbox_buttonbox"))) {
+            grid->removeWidget(buttons);
+            grid->addWidget(buttons, row, 0, 1, grid->columnCount());
+        }
+    }
+
+    bool first = true;
+    for (const auto& label : alert.buttons) {
+        auto* button = box->addButton(QString::fromStdString(label), QMessageBox::ActionRole);
+        button->setFont(Brand::font(13, QFont::DemiBold));
+        if (first)
+            box->setDefaultButton(button);
+        first = false;
+    }
+    box->setStyleSheet(
+        QStringLiteral("QMessageBox { background: %1; }"
+                       " QPushButton { background: white; color: %2; border: 1px solid %2;"
+                       " border-radius: 10px; padding: 8px 18px; }"
+                       " QPushButton:default { background: %3; }"
+                       " QPushButton:pressed { background: %4; }")
+            .arg(Brand::canvas().name(), Brand::ink().name(), Brand::lime().name(),
+                 Brand::lime().darker(112).name()));
+    if (auto* title = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        title->setFont(Brand::font(16, QFont::Bold));
+    if (auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        text->setFont(Brand::font(13));
+        text->setMinimumWidth(360);
+    }
+    if (auto* layout = box->layout()) {
+        layout->setContentsMargins(24, 22, 24, 20);
+        layout->setSpacing(14);
+    }
+    return box;
+}
+
+std::size_t QtPromoAlerts::run(const promo::PromoAlert& alert) {
+    const auto box = build(alert, m_parent);
+    box->exec();
+    // QMessageBox lists its buttons in the order they were added.
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        if (auto* clicked = box->clickedButton();
+            clicked && clicked->text() == QString::fromStdString(alert.buttons[i]))
+            return i;
+    }
+    return alert.buttons.size();
+}
+
+void QtPromoAlerts::copyToClipboard(const std::string& text) {
+    if (auto* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(QString::fromStdString(text));
+}
+
+void QtPromoAlerts::openUrl(const std::string& url) {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void QtPromoAlerts::show(const promo::VerifiedPromoOffer& offer) {
+    promo::PromoPresenter(*this).show(offer);
+}
+
+} // namespace orvek::app
