@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
 
+#include "base/FilePrimitives.h"
 #include "base/PlatformError.h"
 #include "base/ProcessEnvironment.h"
 
@@ -36,7 +39,7 @@ void setCloseOnExec(const UniqueFd& fd, const std::filesystem::path& executable)
 }
 #endif
 
-Pipe makePipe(const std::filesystem::path& executable) {
+Pipe rawPipe(const std::filesystem::path& executable) {
     int ends[2] = {-1, -1};
 #ifdef __linux__
     if (::pipe2(ends, O_CLOEXEC) != 0)
@@ -51,17 +54,39 @@ Pipe makePipe(const std::filesystem::path& executable) {
     setCloseOnExec(pipe.readEnd, executable);
     setCloseOnExec(pipe.writeEnd, executable);
 #endif
-    // With our own standard streams closed the write end could land on 0-2, where the child's
-    // dup2 onto 1 or 2 would keep FD_CLOEXEC or overwrite the other pipe. Move it above them.
-    if (pipe.writeEnd.get() <= STDERR_FILENO) {
-        const int moved = ::fcntl(pipe.writeEnd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        if (moved < 0)
-            throwLastError(kPipeOperation, executable);
-        pipe.writeEnd.reset(moved);
-    }
+    return pipe;
+}
+
+// With our own standard streams closed the child's end could land on 0-2, where the child's
+// dup2 onto that number would keep FD_CLOEXEC or overwrite another pipe. Move it above them.
+void moveAboveStandardStreams(UniqueFd& end, const std::filesystem::path& executable) {
+    if (end.get() > STDERR_FILENO)
+        return;
+    const int moved = ::fcntl(end.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0)
+        throwLastError(kPipeOperation, executable);
+    end.reset(moved);
+}
+
+// A pipe for one of the child's outputs: our read end does not block.
+Pipe makePipe(const std::filesystem::path& executable) {
+    Pipe pipe = rawPipe(executable);
+    moveAboveStandardStreams(pipe.writeEnd, executable);
     const int flags = ::fcntl(pipe.readEnd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(pipe.readEnd.get(), F_SETFL, flags | O_NONBLOCK) != 0)
         throwLastError(kPipeOperation, executable);
+    return pipe;
+}
+
+// A pipe for the child's input: the child reads it blocking, as programs expect of stdin.
+Pipe makeInputPipe(const std::filesystem::path& executable) {
+    Pipe pipe = rawPipe(executable);
+    moveAboveStandardStreams(pipe.readEnd, executable);
+#ifdef F_SETNOSIGPIPE
+    // Where the system offers it, a write after the child is gone fails with EPIPE and no signal.
+    if (::fcntl(pipe.writeEnd.get(), F_SETNOSIGPIPE, 1) != 0)
+        throwLastError(kPipeOperation, executable);
+#endif
     return pipe;
 }
 
@@ -77,6 +102,18 @@ public:
 
     void duplicate(int from, int to, const std::filesystem::path& executable) {
         if (const int error = posix_spawn_file_actions_adddup2(&m_actions, from, to); error != 0)
+            throw PlatformError(error, kLaunchOperation, executable);
+    }
+    void openNullDevice(int to, const std::filesystem::path& executable) {
+        if (const int error =
+                posix_spawn_file_actions_addopen(&m_actions, to, "/dev/null", O_WRONLY, 0);
+            error != 0)
+            throw PlatformError(error, kLaunchOperation, executable);
+    }
+    void changeDirectory(const std::filesystem::path& folder,
+                         const std::filesystem::path& executable) {
+        if (const int error = posix_spawn_file_actions_addchdir_np(&m_actions, folder.c_str());
+            error != 0)
             throw PlatformError(error, kLaunchOperation, executable);
     }
     [[nodiscard]] const posix_spawn_file_actions_t* get() const noexcept { return &m_actions; }
@@ -137,12 +174,32 @@ ChildProcess
 ChildProcess::start(const std::filesystem::path& executable,
                     const std::vector<std::string>& arguments,
                     const std::optional<std::map<std::string, std::string>>& environment) {
+    return start(executable, arguments, environment, ChildOptions{});
+}
+
+ChildProcess
+ChildProcess::start(const std::filesystem::path& executable,
+                    const std::vector<std::string>& arguments,
+                    const std::optional<std::map<std::string, std::string>>& environment,
+                    const ChildOptions& options) {
     Pipe output = makePipe(executable);
-    Pipe error = makePipe(executable);
+    std::optional<Pipe> error;
+    if (!options.discardErrors)
+        error = makePipe(executable);
+    std::optional<Pipe> input;
+    if (options.pipeInput)
+        input = makeInputPipe(executable);
 
     SpawnFileActions actions(executable);
+    if (input)
+        actions.duplicate(input->readEnd.get(), STDIN_FILENO, executable);
     actions.duplicate(output.writeEnd.get(), STDOUT_FILENO, executable);
-    actions.duplicate(error.writeEnd.get(), STDERR_FILENO, executable);
+    if (error)
+        actions.duplicate(error->writeEnd.get(), STDERR_FILENO, executable);
+    else
+        actions.openNullDevice(STDERR_FILENO, executable);
+    if (options.workingDirectory)
+        actions.changeDirectory(*options.workingDirectory, executable);
     SpawnAttributes attributes(executable);
     configure(attributes, executable);
 
@@ -166,22 +223,25 @@ ChildProcess::start(const std::filesystem::path& executable,
                                        argv.data(), environment ? envp.data() : environmentBlock());
     if (spawnError != 0)
         throw PlatformError(spawnError, kLaunchOperation, executable);
-    // The write ends now belong to the child alone; ours close here so that end-of-stream arrives
-    // as soon as the child (and anything it started) lets go of them.
-    return ChildProcess(pid, executable, std::move(output.readEnd), std::move(error.readEnd));
+    // The child's ends now belong to the child alone; ours close here so that end-of-stream
+    // arrives as soon as the child (and anything it started) lets go of them.
+    return ChildProcess(pid, executable, std::move(output.readEnd),
+                        error ? std::move(error->readEnd) : UniqueFd(),
+                        input ? std::move(input->writeEnd) : UniqueFd());
 }
 
 ChildProcess::ChildProcess(pid_t pid, std::filesystem::path executable, UniqueFd standardOutput,
-                           UniqueFd standardError) noexcept
+                           UniqueFd standardError, UniqueFd standardInput) noexcept
     : m_pid(pid), m_executable(std::move(executable)), m_standardOutput(std::move(standardOutput)),
-      m_standardError(std::move(standardError)) {}
+      m_standardError(std::move(standardError)), m_standardInput(std::move(standardInput)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)), m_executable(std::move(other.m_executable)),
       m_waitStatus(std::exchange(other.m_waitStatus, std::nullopt)),
       m_reaped(std::exchange(other.m_reaped, false)),
       m_standardOutput(std::move(other.m_standardOutput)),
-      m_standardError(std::move(other.m_standardError)) {}
+      m_standardError(std::move(other.m_standardError)),
+      m_standardInput(std::move(other.m_standardInput)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
@@ -192,6 +252,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         m_reaped = std::exchange(other.m_reaped, false);
         m_standardOutput = std::move(other.m_standardOutput);
         m_standardError = std::move(other.m_standardError);
+        m_standardInput = std::move(other.m_standardInput);
     }
     return *this;
 }
@@ -268,6 +329,47 @@ void ChildProcess::stop() noexcept {
     if (!groupGone)
         signalGroup(SIGKILL);
     (void)reap(true);
+}
+
+void ChildProcess::kill() noexcept {
+    if (m_pid <= 0 || m_reaped)
+        return;
+    signalGroup(SIGKILL);
+    (void)reap(true);
+}
+
+void ChildProcess::writeInput(std::string_view bytes) {
+    constexpr const char* kWriteOperation = "передать данные программе";
+    if (!m_standardInput)
+        throw PlatformError(EBADF, kWriteOperation, m_executable);
+#ifdef F_SETNOSIGPIPE
+    writeAll(m_standardInput.get(), bytes, kWriteOperation, m_executable);
+#else
+    // A child that stopped reading would raise SIGPIPE, which ends a whole program by default.
+    // Blocked on this thread, a SIGPIPE caused here stays pending and is taken back below.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigset_t pending;
+    sigemptyset(&pending);
+    const bool alreadyPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    int failure = 0;
+    try {
+        writeAll(m_standardInput.get(), bytes, kWriteOperation, m_executable);
+    } catch (const PlatformError& error) {
+        failure = error.errnoValue();
+    }
+    if (failure == EPIPE && !alreadyPending) {
+        const timespec noWait{};
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (failure != 0)
+        throw PlatformError(failure, kWriteOperation, m_executable);
+#endif
 }
 
 } // namespace orvek::base

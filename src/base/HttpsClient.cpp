@@ -3,8 +3,11 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 namespace orvek::base {
@@ -43,6 +46,7 @@ template <typename Value> void set(CURL* handle, CURLoption option, Value value)
 struct Body {
     Bytes bytes;
     std::size_t limit = 0;
+    bool overflowed = false;
 };
 
 // Returning less than offered makes libcurl abort the transfer with a write error. This is the
@@ -50,8 +54,10 @@ struct Body {
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto& body = *static_cast<Body*>(user);
     const std::size_t offered = size * count;
-    if (offered > body.limit - body.bytes.size())
+    if (offered > body.limit - body.bytes.size()) {
+        body.overflowed = true;
         return 0;
+    }
     try {
         body.bytes.append(data, offered);
     } catch (...) {
@@ -59,6 +65,44 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
         return 0;
     }
     return offered;
+}
+
+using HeaderLines = std::vector<std::pair<std::string, std::string>>;
+
+std::string trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Called once per header line of every response on the way, interim ones included; a status
+// line starts a new response, so only the final response's headers remain.
+std::size_t collectHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+    auto& headers = *static_cast<HeaderLines*>(user);
+    const std::size_t offered = size * count;
+    try {
+        const std::string_view line(data, offered);
+        if (line.starts_with("HTTP/")) {
+            headers.clear();
+            return offered;
+        }
+        const auto colon = line.find(':');
+        if (colon != std::string_view::npos)
+            headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    } catch (...) {
+        return 0;
+    }
+    return offered;
+}
+
+bool sameName(std::string_view left, std::string_view right) {
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
 }
 
 long milliseconds(double seconds) {
@@ -69,7 +113,9 @@ long milliseconds(double seconds) {
 
 HttpsError::HttpsError() : std::runtime_error("Не удалось получить ответ сервера по HTTPS.") {}
 
-HttpsResponse httpsGet(const HttpsRequest& request) {
+namespace {
+
+HttpsResponse transfer(const HttpsRequest& request, const std::optional<std::string_view>& post) {
     if (!request.url.starts_with("https://"))
         throw HttpsError();
     for (const auto& line : request.headers)
@@ -84,17 +130,27 @@ HttpsResponse httpsGet(const HttpsRequest& request) {
     List headers;
     for (const auto& line : request.headers)
         headers = append(std::move(headers), line);
+    // libcurl would otherwise announce large bodies with "Expect: 100-continue" and wait.
+    if (post)
+        headers = append(std::move(headers), "Expect:");
     List connectTo;
     if (request.connectTo)
         connectTo = append(List(), "::" + *request.connectTo);
     Body body{{}, request.limits.maxBody};
+    HeaderLines received;
 
     set(handle, CURLOPT_URL, request.url.c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "https");
     // No redirect is followed: a 3xx answer is itself the response.
     set(handle, CURLOPT_FOLLOWLOCATION, 0L);
     set(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    set(handle, CURLOPT_HTTPGET, 1L);
+    if (post) {
+        set(handle, CURLOPT_POST, 1L);
+        set(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post->size()));
+        set(handle, CURLOPT_POSTFIELDS, post->data());
+    } else {
+        set(handle, CURLOPT_HTTPGET, 1L);
+    }
     set(handle, CURLOPT_NOSIGNAL, 1L);
     set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
     set(handle, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -106,15 +162,21 @@ HttpsResponse httpsGet(const HttpsRequest& request) {
     set(handle, CURLOPT_LOW_SPEED_TIME,
         std::max(1L, milliseconds(request.limits.idleSeconds) / 1000));
     set(handle, CURLOPT_TIMEOUT_MS, milliseconds(request.limits.totalSeconds));
-    set(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.limits.maxBody));
+    // An announced length over the cap must reach `collect` too when the caller keeps it.
+    if (!request.keepOversized)
+        set(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.limits.maxBody));
     set(handle, CURLOPT_WRITEFUNCTION, &collect);
     set(handle, CURLOPT_WRITEDATA, static_cast<void*>(&body));
+    set(handle, CURLOPT_HEADERFUNCTION, &collectHeader);
+    set(handle, CURLOPT_HEADERDATA, static_cast<void*>(&received));
     if (request.trustedCa)
         set(handle, CURLOPT_CAINFO, request.trustedCa->c_str());
     if (connectTo)
         set(handle, CURLOPT_CONNECT_TO, connectTo.get());
 
-    if (curl_easy_perform(handle) != CURLE_OK)
+    const CURLcode performed = curl_easy_perform(handle);
+    const bool cut = performed == CURLE_WRITE_ERROR && body.overflowed && request.keepOversized;
+    if (performed != CURLE_OK && !cut)
         throw HttpsError();
     HttpsResponse response;
     char* effective = nullptr;
@@ -124,7 +186,26 @@ HttpsResponse httpsGet(const HttpsRequest& request) {
     if (effective == nullptr || request.url != effective)
         throw HttpsError();
     response.body = std::move(body.bytes);
+    response.oversized = cut;
+    response.headers = std::move(received);
     return response;
+}
+
+} // namespace
+
+std::optional<std::string> HttpsResponse::header(std::string_view name) const {
+    for (const auto& [headerName, value] : headers)
+        if (sameName(headerName, name))
+            return value;
+    return std::nullopt;
+}
+
+HttpsResponse httpsGet(const HttpsRequest& request) {
+    return transfer(request, std::nullopt);
+}
+
+HttpsResponse httpsPost(const HttpsRequest& request, std::string_view body) {
+    return transfer(request, body);
 }
 
 } // namespace orvek::base

@@ -5,6 +5,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Bytes.h"
@@ -35,12 +37,22 @@ struct HttpsRequest {
     /// "HOST:PORT" where the connection really goes, the address itself kept as given (the
     /// certificate is checked against the address's host); only the sandbox sets it.
     std::optional<std::string> connectTo;
+    /// A body over `limits.maxBody` ends the transfer as a response marked `oversized` (with the
+    /// body cut at the limit) instead of failing; for callers that judge such a body themselves.
+    bool keepOversized = false;
 };
 
 /// The answer to a request that completed: any status, a redirect included, with its body.
 struct HttpsResponse {
     long status = 0;
     Bytes body;
+    /// Only with `keepOversized`: the server sent more than `maxBody` bytes; `body` is cut short.
+    bool oversized = false;
+    /// The header lines of the final response, names as sent, values without surrounding spaces.
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    /// The value of the first header named `name` (any case); absent when there is none.
+    [[nodiscard]] std::optional<std::string> header(std::string_view name) const;
 };
 
 /// No complete answer: the transfer failed, a limit was hit, or the answer came from another
@@ -52,5 +64,9 @@ public:
 
 /// Sends the request and waits for the whole answer; throws HttpsError.
 [[nodiscard]] HttpsResponse httpsGet(const HttpsRequest& request);
+
+/// The same as a POST of `body`, sent exactly as given and announced by length; throws
+/// HttpsError.
+[[nodiscard]] HttpsResponse httpsPost(const HttpsRequest& request, std::string_view body);
 
 } // namespace orvek::base

@@ -90,3 +90,42 @@ TEST_F(HttpsClientTest, ATransferThatStallsEndsAtTheIdleLimit) {
 
 } // namespace
 } // namespace orvek::base
+
+namespace orvek::base {
+namespace {
+
+TEST_F(HttpsClientTest, APostSendsItsBodyAndReturnsTheAnswersHeaders) {
+    server.serveMcp("/post", sandbox::McpService{});
+    auto post = request("/post");
+    post.headers = {"Content-Type: application/json", "Accept: application/json"};
+    const std::string body =
+        R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-03-26"}})";
+    const auto response = httpsPost(post, body);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.header("MCP-SESSION-ID"), "sbx-session-1");
+    EXPECT_EQ(response.header("mcp-session-id"), "sbx-session-1");
+    EXPECT_EQ(response.header("X-Absent"), std::nullopt);
+    const auto received = server.received("/post");
+    ASSERT_EQ(received.size(), 1U);
+    EXPECT_EQ(received[0].method, "initialize");
+    EXPECT_EQ(received[0].body, body);
+    EXPECT_EQ(received[0].header("expect"), std::nullopt);
+}
+
+TEST_F(HttpsClientTest, AnOversizedBodyCanBeKeptAsAnAnswer) {
+    server.respond("/big", 200, std::string(kCap + 1, 'a'));
+    server.respondChunked("/chunked", std::string(kCap + 1, 'a'));
+    server.respond("/fits", 200, std::string(kCap, 'a'));
+    for (const char* path : {"/big", "/chunked", "/fits"}) {
+        SCOPED_TRACE(path);
+        auto keep = request(path);
+        keep.keepOversized = true;
+        const auto response = httpsPost(keep, "{}");
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.oversized, std::string(path) != "/fits");
+        EXPECT_LE(response.body.size(), kCap);
+    }
+}
+
+} // namespace
+} // namespace orvek::base
