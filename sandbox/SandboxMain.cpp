@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "McpScenarioRun.h"
+#include "McpScenarios.h"
 #include "ScenarioRun.h"
 #if defined(ORVEK_SANDBOX_WINDOW)
 #include "ScenarioWindow.h"
@@ -24,7 +26,8 @@ int usage() {
                  "       orvek-sandbox run --scenario NAME [--home DIR] [--keep] [--cached] "
                  "[--cpu] [--roles ROLE,ROLE…]\n"
                  "       orvek-sandbox gui --scenario NAME [--home DIR] [--keep] [--cached] "
-                 "[--screens DIR]\n";
+                 "[--screens DIR]\n"
+                 "       orvek-sandbox mcp --scenario NAME [--home DIR] [--keep]\n";
     return kUsage;
 }
 
@@ -48,6 +51,36 @@ std::vector<std::string> splitRoles(const std::string& list) {
     return roles;
 }
 
+// The MCP alerts on the simulated Mac: "mcp --scenario NAME [--home DIR] [--keep]".
+int runMcp(const std::vector<std::string>& args) {
+    std::optional<std::string> name;
+    sandbox::RunOptions options;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--scenario" && i + 1 < args.size())
+            name = args[++i];
+        else if (args[i] == "--home" && i + 1 < args.size())
+            options.home = args[++i];
+        else if (args[i] == "--keep")
+            options.keep = true;
+        else
+            return usage();
+    }
+    if (!name)
+        return usage();
+    for (const auto& scenario : sandbox::mcpScenarios()) {
+        if (scenario.name == *name) {
+            try {
+                return sandbox::runMcpScenario(scenario, programs(), options);
+            } catch (const std::exception& error) {
+                std::cerr << "orvek-sandbox: " << error.what() << "\n";
+                return 1;
+            }
+        }
+    }
+    std::cerr << "orvek-sandbox: unknown MCP scenario " << *name << " (see orvek-sandbox list)\n";
+    return kUsage;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -55,8 +88,12 @@ int main(int argc, char** argv) {
     if (args.size() == 1 && args[0] == "list") {
         for (const auto& scenario : sandbox::scenarios())
             std::cout << scenario.name << "\t" << scenario.summary << "\n";
+        for (const auto& scenario : sandbox::mcpScenarios())
+            std::cout << scenario.name << "\t" << scenario.summary << " (orvek-sandbox mcp)\n";
         return 0;
     }
+    if (!args.empty() && args[0] == "mcp")
+        return runMcp(args);
     if (args.empty() || (args[0] != "run" && args[0] != "gui"))
         return usage();
     const bool window = args[0] == "gui";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 namespace orvek::sandbox {
 
@@ -57,6 +58,9 @@ SandboxServer::SandboxServer(std::unique_ptr<httplib::Server> server, std::strin
     if (!m_server->is_valid())
         throw std::runtime_error("sandbox server: the certificate or key cannot be used");
     m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        answer(request, response);
+    });
+    m_server->Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
         answer(request, response);
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
@@ -154,8 +158,99 @@ int SandboxServer::requestCount(const std::string& path) const {
     return found == m_requests.end() ? 0 : found->second;
 }
 
+std::optional<std::string> ReceivedRequest::header(const std::string& name) const {
+    const auto wanted = lowerCase(name);
+    for (const auto& [headerName, value] : headers)
+        if (headerName == wanted)
+            return value;
+    return std::nullopt;
+}
+
+void SandboxServer::serveMcp(const std::string& path, McpService service) {
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(path, std::move(service));
+}
+
+std::vector<ReceivedRequest> SandboxServer::received(const std::string& path) const {
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_received.find(path);
+    return found == m_received.end() ? std::vector<ReceivedRequest>() : found->second;
+}
+
+void SandboxServer::hold(httplib::Response& response) {
+    std::unique_lock lock(m_mutex);
+    (void)m_stopped.wait_for(lock, kStallLimit, [this] { return m_stopping; });
+    response.status = 503;
+}
+
+void SandboxServer::answerMcp(const McpService& service, const ReceivedRequest& received,
+                              httplib::Response& response) {
+    using nlohmann::json;
+    // A session id on "initialize" and another on the notification, so that a client must
+    // keep the latest; handed out with scripted answers too, so they test one thing only.
+    const auto handOutSession = [&] {
+        if (!service.sessions || received.method == "tools/list")
+            return;
+        const std::lock_guard lock(m_mutex);
+        response.set_header("Mcp-Session-Id", "sbx-session-" + std::to_string(++m_sessions));
+    };
+    if (const auto found = service.answers.find(received.method); found != service.answers.end()) {
+        const auto& answer = found->second;
+        if (answer.stall) {
+            hold(response);
+            return;
+        }
+        handOutSession();
+        if (answer.location) {
+            response.set_redirect(*answer.location, 307);
+            return;
+        }
+        response.status = answer.status;
+        response.set_content(answer.body, answer.contentType);
+        return;
+    }
+
+    const auto request = json::parse(received.body, nullptr, false);
+    // A strict server, as the protocol asks: the version on every request after "initialize"
+    // and the latest session id back on every request once one was handed out.
+    if (received.method != "initialize") {
+        if (received.header("mcp-protocol-version") != "2025-03-26") {
+            response.status = 400;
+            return;
+        }
+        if (service.sessions) {
+            const std::lock_guard lock(m_mutex);
+            if (received.header("mcp-session-id") != "sbx-session-" + std::to_string(m_sessions)) {
+                response.status = 404;
+                return;
+            }
+        }
+    }
+    handOutSession();
+    json reply = {{"jsonrpc", "2.0"},
+                  {"id", request.is_object() ? request.value("id", json()) : json()}};
+    if (received.method == "initialize") {
+        reply["result"] = {{"protocolVersion", "2025-03-26"},
+                           {"capabilities", {{"tools", json::object()}}},
+                           {"serverInfo", {{"name", "orvek-sandbox"}, {"version", "0.1.10"}}}};
+    } else if (received.method == "tools/list") {
+        json tools = json::array();
+        for (const char* name : {"orvek_models", "orvek_balance"})
+            tools.push_back({{"name", name}, {"inputSchema", {{"type", "object"}}}});
+        reply["result"] = {{"tools", tools}};
+    } else {
+        response.status = 202;
+        return;
+    }
+    if (service.eventStream)
+        response.set_content("event: message\ndata: " + reply.dump() + "\n\n", "text/event-stream");
+    else
+        response.set_content(reply.dump(), "application/json");
+}
+
 void SandboxServer::answer(const httplib::Request& request, httplib::Response& response) {
     Route route = Fail{404};
+    ReceivedRequest received;
     {
         const std::lock_guard lock(m_mutex);
         ++m_requests[request.path];
@@ -166,11 +261,24 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
                 headers.emplace_back(lowerCase(name), value);
         if (const auto found = m_routes.find(request.path); found != m_routes.end())
             route = found->second;
+        const auto message = nlohmann::json::parse(request.body, nullptr, false);
+        if (message.is_object() && message.contains("method") && message["method"].is_string())
+            received.method = message["method"].get<std::string>();
+        received.headers = headers;
+        received.body = request.body;
+        m_received[request.path].push_back(received);
+    }
+    if (const auto* mcp = std::get_if<McpService>(&route)) {
+        if (request.method != "POST") {
+            // No server-initiated stream: the protocol's answer for a GET it does not offer.
+            response.status = 405;
+            return;
+        }
+        answerMcp(*mcp, received, response);
+        return;
     }
     if (std::holds_alternative<Stall>(route)) {
-        std::unique_lock lock(m_mutex);
-        (void)m_stopped.wait_for(lock, kStallLimit, [this] { return m_stopping; });
-        response.status = 503;
+        hold(response);
         return;
     }
     if (const auto* respond = std::get_if<Respond>(&route)) {

@@ -24,6 +24,40 @@ struct Response;
 
 namespace orvek::sandbox {
 
+/// One answer of the sandbox's MCP endpoint in place of its normal one.
+struct McpAnswer {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+    /// Answers 307 with this Location instead.
+    std::optional<std::string> location;
+    /// Holds the request unanswered, as `SandboxServer::stall` does.
+    bool stall = false;
+};
+
+/// How the sandbox's streamable-HTTP MCP endpoint behaves. By default it is a strict, working
+/// server: JSON answers, a session id on "initialize" replaced by another on the notification,
+/// both required back as the protocol says, and two tools.
+struct McpService {
+    /// Answers as an event stream (an event line, then the response on a "data:" line).
+    bool eventStream = false;
+    /// Hands out and requires session ids; without, no session header is sent or checked.
+    bool sessions = true;
+    /// Answers by JSON-RPC method name ("initialize", "notifications/initialized",
+    /// "tools/list") in place of the normal ones.
+    std::map<std::string, McpAnswer> answers;
+};
+
+/// What the server saw of one request.
+struct ReceivedRequest {
+    std::string method;
+    /// Header names lower-cased, in arrival order.
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    [[nodiscard]] std::optional<std::string> header(const std::string& name) const;
+};
+
 /// A web server on 127.0.0.1 at a free port, answering GET requests from a table of paths on
 /// its own thread until it is destroyed. Never part of the shipped application.
 class SandboxServer {
@@ -56,6 +90,9 @@ public:
     /// Answers 200 with `body` in chunks and no length announced (chunked transfer
     /// encoding), so only the client's own count can bound it.
     void respondChunked(const std::string& path, std::string body);
+    /// Answers POST requests at this path as an MCP server over streamable HTTP.
+    void serveMcp(const std::string& path, McpService service);
+
     /// Holds every request unanswered until the server is being destroyed or `kStallLimit`
     /// has passed, then answers 503; for clients' time limits.
     void stall(const std::string& path);
@@ -71,6 +108,8 @@ public:
                                                         const std::string& name) const;
     /// The names of all headers of the latest request for this path, lower-case and sorted.
     [[nodiscard]] std::vector<std::string> lastHeaderNames(const std::string& path) const;
+    /// Every request for this path so far, in arrival order.
+    [[nodiscard]] std::vector<ReceivedRequest> received(const std::string& path) const;
 
 private:
     struct ServeFile {
@@ -91,12 +130,17 @@ private:
         std::shared_ptr<const std::string> body;
     };
     struct Stall {};
-    using Route = std::variant<ServeFile, Redirect, Fail, Respond, RespondChunked, Stall>;
+    using Route =
+        std::variant<ServeFile, Redirect, Fail, Respond, RespondChunked, Stall, McpService>;
     // Header names lower-cased, in arrival order.
     using Headers = std::vector<std::pair<std::string, std::string>>;
 
     SandboxServer(std::unique_ptr<httplib::Server> server, std::string scheme);
     void answer(const httplib::Request& request, httplib::Response& response);
+    void answerMcp(const McpService& service, const ReceivedRequest& received,
+                   httplib::Response& response);
+    // Waits as `stall` does, then answers 503.
+    void hold(httplib::Response& response);
 
     std::unique_ptr<httplib::Server> m_server;
     std::string m_scheme;
@@ -105,6 +149,8 @@ private:
     std::map<std::string, Route> m_routes;
     std::map<std::string, int> m_requests;
     std::map<std::string, Headers> m_lastHeaders;
+    std::map<std::string, std::vector<ReceivedRequest>> m_received;
+    int m_sessions = 0;
     bool m_stopping = false;
     std::condition_variable m_stopped;
     std::atomic<bool> m_listenReturned{false};

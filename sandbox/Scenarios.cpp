@@ -192,6 +192,20 @@ std::vector<Scenario> skillsScenarios() {
     };
 }
 
+// A scenario of the main run alone, with no skills step after it.
+Scenario mainScenario(std::string name, std::string summary,
+                      std::function<void(SimulatedMac&)> prepare, bool expectReady,
+                      std::string expectedStatus, std::function<void(SimulatedMac&)> beforeRetry) {
+    Scenario scenario;
+    scenario.name = std::move(name);
+    scenario.summary = std::move(summary);
+    scenario.prepare = std::move(prepare);
+    scenario.expectReady = expectReady;
+    scenario.expectedStatus = std::move(expectedStatus);
+    scenario.beforeRetry = std::move(beforeRetry);
+    return scenario;
+}
+
 } // namespace
 
 const std::vector<Scenario>& scenarios() {
@@ -199,107 +213,91 @@ const std::vector<Scenario>& scenarios() {
     const std::string checkFailed =
         "Сохранённый ключ или сервис не прошёл проверку. Настройки сохранены; повторный вход не запускался.";
     static const std::vector<Scenario> kScenarios = {
-        {"fresh",
-         "a Mac that has never seen OpenCode: download, install, browser sign-in, preset",
-         [](SimulatedMac&) {},
-         true,
-         ready,
-         {}},
-        {"installed",
-         "OpenCode 2.1.4 already in the user's Applications folder: no image download",
-         [](SimulatedMac& mac) { mac.installOpenCode(mac.home() / "Applications"); },
-         true,
-         ready,
-         {}},
-        {"saved",
-         "a saved, confirmed connection: checked with the service and patched in place",
-         [](SimulatedMac& mac) {
-             mac.cacheDownloads();
-             mac.saveConnection();
-         },
-         true,
-         ready,
-         {}},
-        {"revoked",
-         "the helper reports its saved access revoked: nothing changed, no new sign-in",
-         [](SimulatedMac& mac) {
-             mac.saveConnection();
-             mac.configureHelper({{"status", "revoked"}});
-         },
-         false,
-         "Не удалось проверить сохранённый доступ. Настройки сохранены; повторный вход не запускался.",
-         {}},
-        {"key-refused",
-         "the service refuses the saved key: settings kept",
-         [](SimulatedMac& mac) {
-             mac.saveConnection();
-             mac.answerKey(401, R"({"error":{"code":"invalid_api_key"}})");
-         },
-         false,
-         checkFailed,
-         {}},
-        {"redirect",
-         "the service answers the key check with a redirect, which is not followed",
-         [](SimulatedMac& mac) {
-             mac.saveConnection();
-             mac.server().redirect("/v1/key", "https://example.com/v1/key");
-         },
-         false,
-         checkFailed,
-         {}},
-        {"catalogue-incomplete",
-         "the service's catalogue lacks one model of the set",
-         [](SimulatedMac& mac) {
-             mac.saveConnection();
-             mac.answerModels(modelsWithout("gpt-6.1-sol"));
-         },
-         false,
-         "В каталоге недоступен выбранный набор моделей. Настройки сохранены.",
-         {}},
-        {"locked",
-         "another sign-in holds the helper's lock: failure with a support code",
-         [](SimulatedMac& mac) {
-             mac.configureHelper({{"setup", "OPERATION_LOCKED"}});
-         },
-         false,
-         "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: OPERATION_LOCKED\nЭтап: helper-setup:exit=75",
-         {}},
-        {"opened-during-sign-in",
-         "OpenCode opened during the sign-in: asked to close it; the retry reuses the connection",
-         [](SimulatedMac& mac) {
-             mac.configureHelper({{"openOpenCodeDuringSignIn", true}});
-         },
-         true, ready, [](SimulatedMac& mac) { (void)mac.closeOpenCode(); }},
-        {"two-installations",
-         "OpenCode in both the user's and the Mac's Applications folders",
-         [](SimulatedMac& mac) {
-             mac.installOpenCode(mac.home() / "Applications");
-             mac.installOpenCode(mac.systemApplications());
-         },
-         false,
-         "Найдено несколько установок OpenCode. Оставьте одну совместимую версию.",
-         {}},
-        {"version-2.1.3",
-         "OpenCode 2.1.3 installed: the wizard needs 2.1.4 and changes nothing",
-         [](SimulatedMac& mac) { mac.installOpenCode(mac.home() / "Applications", "2.1.3"); },
-         false,
-         "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4.",
-         {}},
-        {"damaged-cache",
-         "the cached OpenCode image is damaged: kept, the user is told",
-         [](SimulatedMac& mac) { mac.damageCachedImage(); },
-         false,
-         "Сохранённая загрузка повреждена. Удалите её из кэша мастера и повторите.",
-         {}},
-        {"unconfirmed-settings",
-         "OpenCode settings present but the helper confirms nothing: kept, no sign-in",
-         [](SimulatedMac& mac) {
-             mac.saveConnection();
-             std::filesystem::remove(mac.home() / ".orvek-sandbox/configured");
-         },
-         false,
-         "Найдены существующие настройки без подтверждённого статуса. Они сохранены; требуется отдельная проверка доступа.",
-         {}},
+        mainScenario(
+            "fresh",
+            "a Mac that has never seen OpenCode: download, install, browser sign-in, preset",
+            [](SimulatedMac&) {}, true, ready, {}),
+        mainScenario("installed",
+                     "OpenCode 2.1.4 already in the user's Applications folder: no image download",
+                     [](SimulatedMac& mac) { mac.installOpenCode(mac.home() / "Applications"); },
+                     true, ready, {}),
+        mainScenario("saved",
+                     "a saved, confirmed connection: checked with the service and patched in place",
+                     [](SimulatedMac& mac) {
+                         mac.cacheDownloads();
+                         mac.saveConnection();
+                     },
+                     true, ready, {}),
+        mainScenario(
+            "revoked",
+            "the helper reports its saved access revoked: nothing changed, no new sign-in",
+            [](SimulatedMac& mac) {
+                mac.saveConnection();
+                mac.configureHelper({{"status", "revoked"}});
+            },
+            false,
+            "Не удалось проверить сохранённый доступ. Настройки сохранены; повторный вход не запускался.",
+            {}),
+        mainScenario("key-refused", "the service refuses the saved key: settings kept",
+                     [](SimulatedMac& mac) {
+                         mac.saveConnection();
+                         mac.answerKey(401, R"({"error":{"code":"invalid_api_key"}})");
+                     },
+                     false, checkFailed, {}),
+        mainScenario("redirect",
+                     "the service answers the key check with a redirect, which is not followed",
+                     [](SimulatedMac& mac) {
+                         mac.saveConnection();
+                         mac.server().redirect("/v1/key", "https://example.com/v1/key");
+                     },
+                     false, checkFailed, {}),
+        mainScenario("catalogue-incomplete", "the service's catalogue lacks one model of the set",
+                     [](SimulatedMac& mac) {
+                         mac.saveConnection();
+                         mac.answerModels(modelsWithout("gpt-6.1-sol"));
+                     },
+                     false, "В каталоге недоступен выбранный набор моделей. Настройки сохранены.",
+                     {}),
+        mainScenario(
+            "locked", "another sign-in holds the helper's lock: failure with a support code",
+            [](SimulatedMac& mac) {
+                mac.configureHelper({{"setup", "OPERATION_LOCKED"}});
+            },
+            false,
+            "Подключение не завершено. Настройки сохранены. Передайте поддержке код ниже.\nКод: OPERATION_LOCKED\nЭтап: helper-setup:exit=75",
+            {}),
+        mainScenario(
+            "opened-during-sign-in",
+            "OpenCode opened during the sign-in: asked to close it; the retry reuses the connection",
+            [](SimulatedMac& mac) {
+                mac.configureHelper({{"openOpenCodeDuringSignIn", true}});
+            },
+            true, ready, [](SimulatedMac& mac) { (void)mac.closeOpenCode(); }),
+        mainScenario(
+            "two-installations", "OpenCode in both the user's and the Mac's Applications folders",
+            [](SimulatedMac& mac) {
+                mac.installOpenCode(mac.home() / "Applications");
+                mac.installOpenCode(mac.systemApplications());
+            },
+            false, "Найдено несколько установок OpenCode. Оставьте одну совместимую версию.", {}),
+        mainScenario(
+            "version-2.1.3", "OpenCode 2.1.3 installed: the wizard needs 2.1.4 and changes nothing",
+            [](SimulatedMac& mac) { mac.installOpenCode(mac.home() / "Applications", "2.1.3"); },
+            false, "Найдена несовместимая версия OpenCode. Нужна версия 2.1.4.", {}),
+        mainScenario(
+            "damaged-cache", "the cached OpenCode image is damaged: kept, the user is told",
+            [](SimulatedMac& mac) { mac.damageCachedImage(); }, false,
+            "Сохранённая загрузка повреждена. Удалите её из кэша мастера и повторите.", {}),
+        mainScenario(
+            "unconfirmed-settings",
+            "OpenCode settings present but the helper confirms nothing: kept, no sign-in",
+            [](SimulatedMac& mac) {
+                mac.saveConnection();
+                std::filesystem::remove(mac.home() / ".orvek-sandbox/configured");
+            },
+            false,
+            "Найдены существующие настройки без подтверждённого статуса. Они сохранены; требуется отдельная проверка доступа.",
+            {}),
     };
     static const std::vector<Scenario> kAll = [] {
         auto all = kScenarios;

@@ -69,6 +69,7 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
 
     m_server->serveFile(kImageRoute, imagePath());
     m_server->serveFile(kArchiveRoute, archivePath());
+    m_server->serveMcp("/mcp", McpService{});
     answerKey(200, R"({"object":"key","label":"OpenCode","limit":null})");
     std::vector<std::string> ids;
     for (const auto id : InstallerCore::orvekModels)

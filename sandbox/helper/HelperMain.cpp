@@ -188,28 +188,105 @@ json answer(const json& request) {
     return reply;
 }
 
+void say(const json& message) {
+    std::cout << message.dump() << std::endl;
+}
+
+// Left in the state folder for tests: the server's pid, and a mark once it waits for the user.
+void mark(const char* name, const std::string& text) {
+    writeFile(stateFolder() / name, text);
+}
+
+// A child left behind in the server's process group: ending the check must end it too.
+void startStraggler() {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::string path = "/bin/sleep";
+    std::string seconds = "600";
+    char* argv[] = {path.data(), seconds.data(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ) == 0)
+        mark("mcp-straggler.pid", std::to_string(pid));
+    posix_spawn_file_actions_destroy(&actions);
+}
+
 // A stdio MCP server with the saved access: one JSON-RPC message per line in, one response
-// per line out, nothing else on standard output.
-int mcp() {
+// per line out. The scenario's "mcp" setting makes it misbehave in one of the ways the wizard
+// must survive: "log-line" and "json-log-line" (a log line first), "notification" (a
+// notification first, as servers built on the official SDK do), "other-id", "error",
+// "no-result", "no-tools", "nameless-tools", "twelve-tools", "initialize-only" (never answers
+// tools/list), "close-output", "flood" (2 MiB without a line feed), "wait-for-user" (holds
+// tools/list until the check is cancelled) and "straggler" (leaves a child in its group).
+int mcp(const json& settings) {
     if (environment(std::string(HelperCommand::kTokenStorageVariable).c_str()) !=
             HelperCommand::kTokenStorage ||
         !fs::exists(stateFolder() / "configured"))
         return fail("mcp", "SETUP_REAUTH_REQUIRED", 1);
+    const auto mode = text(settings, "mcp", "normal");
+    mark("mcp.pid", std::to_string(::getpid()));
+    if (mode == "straggler")
+        startStraggler();
+    if (mode == "log-line")
+        std::cout << "orvek mcp: starting with saved access" << std::endl;
+    if (mode == "json-log-line")
+        say({{"level", "info"}, {"message", "starting with saved access"}});
+    if (mode == "notification")
+        say({{"jsonrpc", "2.0"}, {"method", "notifications/tools/list_changed"}});
+    if (mode == "close-output") {
+        ::close(STDOUT_FILENO);
+        std::this_thread::sleep_for(std::chrono::seconds(600));
+        return 0;
+    }
+    if (mode == "flood") {
+        const std::string chunk(65536, 'x');
+        for (int i = 0; i < 33 && std::cout; ++i)
+            std::cout << chunk;
+        std::cout.flush();
+        std::this_thread::sleep_for(std::chrono::seconds(600));
+        return 0;
+    }
     std::string line;
     while (std::getline(std::cin, line)) {
         json request;
         try {
             request = json::parse(line);
         } catch (const json::exception&) {
-            std::cout << json{{"jsonrpc", "2.0"},
-                              {"id", nullptr},
-                              {"error", {{"code", -32700}, {"message", "Parse error"}}}}
-                             .dump()
-                      << std::endl;
+            say({{"jsonrpc", "2.0"},
+                 {"id", nullptr},
+                 {"error", {{"code", -32700}, {"message", "Parse error"}}}});
             continue;
         }
-        if (request.is_object() && request.contains("id"))
-            std::cout << answer(request).dump() << std::endl;
+        if (!request.is_object() || !request.contains("id"))
+            continue;
+        auto reply = answer(request);
+        const auto method = text(request, "method", "");
+        if (method == "tools/list") {
+            if (mode == "initialize-only")
+                continue;
+            if (mode == "wait-for-user") {
+                mark("mcp-waiting", "");
+                std::this_thread::sleep_for(std::chrono::seconds(600));
+            }
+            if (mode == "no-tools")
+                reply["result"]["tools"] = json::array();
+            if (mode == "nameless-tools")
+                reply["result"]["tools"] = {{{"description", "no name"}}};
+            if (mode == "twelve-tools")
+                for (int i = 3; i <= 12; ++i)
+                    reply["result"]["tools"].push_back(
+                        {{"name", "orvek_tool_" + std::to_string(i)}});
+        }
+        if (method == "initialize" || method == "tools/list") {
+            if (mode == "other-id")
+                reply["id"] = 99;
+            if (mode == "error")
+                reply["error"] = {{"code", -32603}, {"message", "Internal error"}};
+            if (mode == "no-result")
+                reply.erase("result");
+        }
+        say(reply);
     }
     return 0;
 }
@@ -232,6 +309,6 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments[0] == "setup")
         return setup(settings, arguments);
     if (arguments == HelperCommand::mcpArguments())
-        return mcp();
+        return mcp(settings);
     return fail(arguments.empty() ? "" : arguments[0], "USAGE", kUsage);
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "SimulatedMac.h"
+#include "mcp/McpPresenter.h"
+
+namespace orvek::sandbox {
+
+/// One situation of the MCP alerts on the simulated Mac, after the helper was installed, and
+/// what the user must read at the end.
+struct McpScenario {
+    std::string name;
+    std::string summary;
+    /// Sets the Mac up; the helper is installed and signed in already.
+    std::function<void(SimulatedMac&)> prepare;
+    /// The button the user presses in the information alert.
+    mcp::McpPresenter::Choice choice = mcp::McpPresenter::Choice::check;
+    /// The user presses "Отмена" once the helper waits for the check to go on.
+    bool cancelWhileWaiting = false;
+    /// The result alert's text; empty: no result alert may appear.
+    std::string expectedResult;
+    /// Looks at the disk afterwards; returns what is wrong, empty when all is as it should be.
+    std::function<std::string(SimulatedMac&)> check;
+};
+
+[[nodiscard]] const std::vector<McpScenario>& mcpScenarios();
+
+} // namespace orvek::sandbox
