@@ -14,14 +14,17 @@
 #include "app/MainWindow.h"
 #include "app/PromoDates.h"
 #include "app/QtFolderPanel.h"
+#include "app/QtMcpAlerts.h"
 #include "app/QtPromoAlerts.h"
 #include "app/RenderScreens.h"
 #include "app/ScreenRenderer.h"
 #include "app/SetupView.h"
 #include "app/SkillsSheetPresenter.h"
 #include "app/SkillsView.h"
+#include "mcp/McpPresenter.h"
 #include "promo/PromoOfferLoader.h"
 #include "setup/DefaultServices.h"
+#include "setup/ThreadExecutor.h"
 
 namespace orvek::app {
 namespace {
@@ -78,6 +81,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_skillsPresenter = std::make_unique<SkillsSheetPresenter>(m_window.get(), m_model);
     m_model->setFolderPanel(std::make_shared<QtFolderPanel>(m_window.get()));
     m_model->setPromoPresenter(std::make_shared<QtPromoAlerts>(m_window.get()));
+    if (!render)
+        connectDetails();
     // A campaign the release ships is offered once the skills step closes; none: no offer.
     if (!render && !m_model->verifiedPromoOffer()) {
         if (const auto resources = setup::bundledResources())
@@ -112,6 +117,23 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void AppDelegate::connectDetails() {
+    const auto resources = setup::bundledResources();
+    if (!resources)
+        return;
+    m_mcpAlerts = std::make_unique<QtMcpAlerts>(m_window.get());
+    // One check at a time, each on this worker; its completion comes back through the event loop.
+    m_mcpWorker = std::make_unique<setup::ThreadExecutor>(1);
+    m_mcpPresenter = std::make_unique<mcp::McpPresenter>(
+        *m_mcpAlerts,
+        [worker = m_mcpWorker.get()](std::function<void()> task) { worker->post(std::move(task)); },
+        [](std::function<void()> task) {
+            QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+        },
+        mcp::McpPresenter::defaultEngine(*resources));
+    m_window->setupView().setDetailsAction([this] { m_mcpPresenter->show(); });
 }
 
 bool AppDelegate::windowShouldClose() {

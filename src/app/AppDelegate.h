@@ -11,9 +11,17 @@
 
 class QWidget;
 
+namespace orvek::mcp {
+class McpPresenter;
+}
+namespace orvek::setup {
+class ThreadExecutor;
+}
+
 namespace orvek::app {
 
 class MainWindow;
+class QtMcpAlerts;
 class SkillsSheetPresenter;
 
 /// Builds the application once it has launched: the main window bound to the one model, its
@@ -56,6 +64,8 @@ public:
 
 private:
     void renderAlert(const QString& screen, const QString& output);
+    /// Opens the MCP checks from the window's details button.
+    void connectDetails();
     void renderWindow();
     void finish(int status, const QString& message = {});
 
@@ -65,6 +75,11 @@ private:
     std::unique_ptr<MainWindow> m_window;
     // After the window, so it goes first and takes its sheet with it.
     std::unique_ptr<SkillsSheetPresenter> m_skillsPresenter;
+    // The MCP checks: the worker goes first, finishing a check whose completion then finds no
+    // event loop to run in, before the presenter and the alerts it would have used.
+    std::unique_ptr<QtMcpAlerts> m_mcpAlerts;
+    std::unique_ptr<mcp::McpPresenter> m_mcpPresenter;
+    std::unique_ptr<setup::ThreadExecutor> m_mcpWorker;
     bool m_launched = false;
 };
 

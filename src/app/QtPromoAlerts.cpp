@@ -11,7 +11,7 @@
 #include <QUrl>
 
 #include "app/Brand.h"
-#include "app/MainWindow.h"
+#include "app/BrandAlert.h"
 #include "promo/PromoPresenter.h"
 
 namespace orvek::app {
@@ -21,16 +21,11 @@ QtPromoAlerts::QtPromoAlerts(QWidget* parent) : m_parent(parent) {}
 std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert, QWidget* parent) {
     auto box = std::make_unique<QMessageBox>(parent);
     box->setObjectName(QStringLiteral("promoAlert"));
-    box->setWindowTitle(QString::fromUtf8(MainWindow::kTitle));
-    box->setWindowModality(Qt::WindowModal);
-    box->setTextFormat(Qt::PlainText);
     box->setIcon(QMessageBox::Information);
     box->setText(QString::fromStdString(alert.title));
     box->setInformativeText(QString::fromStdString(alert.informativeText));
-    const QPixmap art = Brand::art(box->devicePixelRatioF());
-    if (!art.isNull())
-        box->setIconPixmap(art.scaled(QSize(72, 72) * art.devicePixelRatio(), Qt::KeepAspectRatio,
-                                      Qt::SmoothTransformation));
+
+    BrandAlert::apply(*box);
 
     // The code is there to be selected and copied, never edited.
     auto* code = new QLineEdit(QString::fromStdString(alert.code));
@@ -44,7 +39,8 @@ std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert
         QStringLiteral("QLineEdit { background: white; color: %1;"
                        " border: 1px solid %2; border-radius: 8px; padding: 0 10px; }")
             .arg(Brand::ink().name(), Brand::border().name()));
-    // QMessageBox has no accessory view: the field goes into its grid under the texts.
+    // QMessageBox has no accessory view: the field goes into its grid under the texts, after
+    // everything that rebuilds that grid.
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
         const int row = grid->rowCount();
         grid->addWidget(code, row - 1, 1, 1, grid->columnCount() - 1);
@@ -55,6 +51,7 @@ std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert
         }
     }
 
+    // Added last, into the button box that now sits below the field.
     bool first = true;
     for (const auto& label : alert.buttons) {
         auto* button = box->addButton(QString::fromStdString(label), QMessageBox::ActionRole);
@@ -62,24 +59,6 @@ std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert
         if (first)
             box->setDefaultButton(button);
         first = false;
-    }
-    box->setStyleSheet(
-        QStringLiteral("QMessageBox { background: %1; }"
-                       " QPushButton { background: white; color: %2; border: 1px solid %2;"
-                       " border-radius: 10px; padding: 8px 18px; }"
-                       " QPushButton:default { background: %3; }"
-                       " QPushButton:pressed { background: %4; }")
-            .arg(Brand::canvas().name(), Brand::ink().name(), Brand::lime().name(),
-                 Brand::lime().darker(112).name()));
-    if (auto* title = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
-        title->setFont(Brand::font(16, QFont::Bold));
-    if (auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        text->setFont(Brand::font(13));
-        text->setMinimumWidth(360);
-    }
-    if (auto* layout = box->layout()) {
-        layout->setContentsMargins(24, 22, 24, 20);
-        layout->setSpacing(14);
     }
     return box;
 }

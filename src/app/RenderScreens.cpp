@@ -10,8 +10,10 @@
 
 #include "app/BusyCloseAlert.h"
 #include "app/PromoDates.h"
+#include "app/QtMcpAlerts.h"
 #include "app/QtPromoAlerts.h"
 #include "installer/Deployment.h"
+#include "mcp/McpPresenter.h"
 #include "promo/PromoFixture.h"
 #include "promo/PromoPresenter.h"
 #include "promo/PromoVerification.h"
@@ -154,6 +156,11 @@ std::unique_ptr<QMessageBox> promoFixture(QWidget* parent) {
     return QtPromoAlerts::build(promo::PromoPresenter::alert(*offer), parent);
 }
 
+std::function<std::unique_ptr<QMessageBox>(QWidget*)> mcpAlert(mcp::McpAlert alert) {
+    return
+        [alert = std::move(alert)](QWidget* parent) { return QtMcpAlerts::build(alert, parent); };
+}
+
 // Alert screens; an empty builder marks one that arrives with its own feature. Names beginning
 // with "mcp-" that are not listed draw the busy-close alert.
 struct AlertScreen {
@@ -164,11 +171,15 @@ struct AlertScreen {
 const std::vector<AlertScreen>& alertScreens() {
     static const std::vector<AlertScreen> screens{
         {"close-busy", &BusyCloseAlert::create},
-        {"mcp-info", {}},
-        {"mcp-repair", {}},
-        {"mcp-progress", {}},
-        {"mcp-result", {}},
-        {"mcp-error", {}},
+        {"mcp-info", mcpAlert(mcp::McpPresenter::infoAlert())},
+        {"mcp-repair", mcpAlert(mcp::McpPresenter::infoAlert())},
+        {"mcp-progress", mcpAlert(mcp::McpPresenter::progressAlert())},
+        {"mcp-result",
+         mcpAlert(mcp::McpPresenter::resultAlert(
+             "ТЕСТОВОЕ СОСТОЯНИЕ. initialize и tools/list подтверждены. Инструментов: 20. Генерация не выполнялась."))},
+        {"mcp-error",
+         mcpAlert(mcp::McpPresenter::resultAlert(
+             "ТЕСТОВОЕ СОСТОЯНИЕ. Настройки не поддерживаются. Исходные файлы сохранены. Проверьте сохранённое подключение; повторный вход не запускался."))},
         {"promo-fixture", &promoFixture},
     };
     return screens;

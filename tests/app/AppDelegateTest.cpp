@@ -2,9 +2,12 @@
 
 #include <optional>
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +141,23 @@ TEST_F(AppDelegateTest, GivesTheModelAFolderPanelOfItsOwn) {
     EXPECT_FALSE(model->skillsBusy()) << "cancelled: nothing retried";
 }
 
+TEST_F(AppDelegateTest, TheDetailsButtonOpensTheMcpInformation) {
+    const auto delegate = launch({});
+    auto* details = delegate->window()->findChild<QPushButton*>("detailsButton");
+    ASSERT_NE(details, nullptr);
+    QString title;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->text();
+            // "Закрыть": nothing is checked and the alert goes.
+            box->buttons().front()->click();
+        }
+    });
+    details->click();
+    EXPECT_EQ(title, "Орвек · OpenCode 0.6.0 — закрытый пилот");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
 TEST_F(AppDelegateTest, RendersAnAlertScreenWithoutAWindow) {
     const auto delegate = launch({"--render", "close-busy", file("alert.png")});
     EXPECT_EQ(delegate->window(), nullptr);
@@ -152,7 +172,6 @@ TEST_F(AppDelegateTest, EndsWithAMessageWhenTheScreenCannotBeDrawnOrWritten) {
         int status;
     };
     const Row rows[] = {
-        {"alert of a later feature", {"--render", "mcp-info", file("p.png")}, 2},
         {"alert into a missing folder", {"--render", "close-busy", file("no/a.png")}, 1},
     };
     for (const auto& row : rows) {
