@@ -296,8 +296,11 @@ TEST_F(LocalMcpTest, AnyStdioCommandCanBeChecked) {
                                       test::McpPeerPaths::modules().string(), "stdio"},
                                      {}, std::nullopt, cancellation),
               3);
+    // A server that closes its output unanswered while still reading: the protocol failure.
+    // (One that has already exited may instead fail the request's write, a platform error.)
     EXPECT_EQ(outcomeOf([&] {
-                  (void)LocalMcp::probeCommand("/bin/true", {}, {}, std::nullopt, cancellation);
+                  (void)LocalMcp::probeCommand("/bin/sh", {"-c", "exec >&-; cat >/dev/null"}, {},
+                                               std::nullopt, cancellation);
               }),
               kUnsupported);
     EXPECT_EQ(outcomeOf([&] {
