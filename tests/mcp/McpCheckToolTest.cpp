@@ -56,7 +56,8 @@ TEST(McpCheckTool, RunsTheLocalExchangeAgainstAnyStdioServer) {
     EXPECT_EQ(everything.status, 0);
     EXPECT_TRUE(everything.standardOutput.starts_with("tools: ")) << everything.standardOutput;
 
-    const auto silent = check({"--stdio", "--", "/bin/true"});
+    // Closes its output unanswered while still reading, so the request is always written.
+    const auto silent = check({"--stdio", "--", "/bin/sh", "-c", "exec >&-; cat >/dev/null"});
     EXPECT_EQ(silent.status, 1);
     EXPECT_EQ(silent.standardOutput,
               "failed: Настройки не поддерживаются. Исходные файлы сохранены.\n");
