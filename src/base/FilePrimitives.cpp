@@ -16,7 +16,9 @@
 #include "base/JsonError.h"
 #include "base/PathPresence.h"
 #include "base/PlatformError.h"
+#include "base/TempPath.h"
 #include "base/UniqueFd.h"
+#include "base/Uuid.h"
 
 namespace orvek::base {
 
@@ -155,33 +157,31 @@ JsonValue decodeObject(std::string_view bytes, const std::filesystem::path& path
 
 void create(const std::filesystem::path& path, std::string_view bytes) {
     noLinks(path);
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0)
+        throw PlatformError(EEXIST, "создать файл", path);
+
+    // Written whole under a name of our own and then moved in without replacing: a kill between
+    // the open and the write must never leave an empty file under the real name, where it would
+    // read as someone's and block every later attempt.
+    TempPath temporary(path.parent_path() / (".orvek-" + newUuid() + ".creating"));
+    UniqueFd file(::open(temporary.path().c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file)
         throwLastError("создать файл", path);
-
-    // A half-written file would block every later attempt to create it; it is ours alone
-    // (O_EXCL), so it goes when the write fails, unless something else took its name meanwhile.
-    const auto fail = [&](const char* operation, int error) {
-        struct stat ours {};
-        struct stat named {};
-        if (::fstat(file.get(), &ours) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-            sameFile(ours, named))
-            ::unlink(path.c_str());
-        throw PlatformError(error, operation, path);
-    };
-
-    try {
-        writeAll(file.get(), bytes, "записать файл", path);
-    } catch (const PlatformError& error) {
-        fail("записать файл", error.errnoValue());
-    }
+    writeAll(file.get(), bytes, "записать файл", path);
     if (::fchmod(file.get(), 0600) != 0)
-        fail("изменить права файла", errno);
-    // On disk before anyone can rely on the name: a power cut must not leave an empty file.
-    if (::fsync(file.get()) != 0)
-        fail("сохранить файл на диск", errno);
+        throwLastError("изменить права файла", path);
     if (::close(file.release()) != 0)
         throwLastError("записать файл", path);
+    try {
+        temporary.keepAs(path);
+    } catch (const PlatformError& error) {
+        // Someone took the name since the check: the same failure as finding it there.
+        if (error.errnoValue() == EEXIST)
+            throw PlatformError(EEXIST, "создать файл", path);
+        throw;
+    }
 }
 
 std::optional<FileIdentity> identityOf(const std::filesystem::path& path) noexcept {

@@ -42,8 +42,8 @@ void noLinks(const std::filesystem::path& path);
 /// top-level value that is not an object.
 [[nodiscard]] JsonValue readObject(const std::filesystem::path& path);
 
-/// Creates a new file with mode 0600 and flushes it to disk; never replaces an existing one
-/// (PlatformError EEXIST). A file that could not be written completely is removed again.
+/// Creates a new file with mode 0600, whole and flushed to disk before it appears under its name;
+/// never replaces an existing one (PlatformError EEXIST). Nothing is left behind on failure.
 void create(const std::filesystem::path& path, std::string_view bytes);
 
 /// Which file a name leads to: the same pair means the same file, whatever its name now.

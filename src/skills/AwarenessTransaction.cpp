@@ -52,13 +52,12 @@ void commit(const fs::path& path, const std::optional<base::Bytes>& current,
         hook(name + " committed");
 }
 
-} // namespace
-
-void recovery(const fs::path& folder) {
+// `recovery`, telling whether the pair ended committed (true) or rolled back (false).
+bool settle(const fs::path& folder) {
     const auto pending = folder / kPendingName;
     base::noLinks(pending);
     if (!base::presentOrFail(pending))
-        return;
+        return false;
     const auto record = base::readObject(pending);
     const auto newAgents = decodedMember(record, "newAgents");
     const auto newState = decodedMember(record, "newState");
@@ -76,7 +75,7 @@ void recovery(const fs::path& folder) {
 
     if (currentState == newState && currentAgents == newAgents) {
         removeFile(pending);
-        return;
+        return true;
     }
 
     // Not both committed: roll back. The state is written last, so it must still be the old one.
@@ -99,6 +98,13 @@ void recovery(const fs::path& folder) {
         removeFile(agentsPath);
     }
     removeFile(pending);
+    return false;
+}
+
+} // namespace
+
+void recovery(const fs::path& folder) {
+    (void)settle(folder);
 }
 
 void writeForTesting(const fs::path& folder, const Change& change, const StepHook& hook) {
@@ -116,7 +122,10 @@ void writeForTesting(const fs::path& folder, const Change& change, const StepHoo
         hook("recorded");
     commit(folder / kAgentsName, change.oldAgents, change.newAgents, hook);
     commit(folder / kStateName, change.oldState, change.newState, hook);
-    recovery(folder);
+    // Another program may have put a file back meanwhile; the pair is then rolled back, and
+    // that is no success.
+    if (!settle(folder))
+        throw config::ConfigReader::failure();
 }
 
 void write(const fs::path& folder, const Change& change) {

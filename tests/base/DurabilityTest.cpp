@@ -46,5 +46,25 @@ TEST(Durability, NothingIsPublishedWhenItCannotBeFlushed) {
     }
 }
 
+// A new file is written whole under a name of its own first: with every write failing, neither
+// the name nor a half-made file stays behind.
+TEST(Durability, NothingIsLeftWhenTheBytesCannotBeWritten) {
+    test::TempHome home;
+    const auto target = home / "published.json";
+    std::vector<std::string> arguments = {"-x", "-c", "enable name=posix/io/rw/write"};
+    auto environment = currentEnvironment();
+#if defined(ORVEK_ASAN_RUNTIME)
+    arguments.insert(
+        arguments.end(),
+        {"/bin/sh", "-c", "LD_PRELOAD=\"$0 $LD_PRELOAD\" exec \"$@\"", ORVEK_ASAN_RUNTIME});
+    environment.insert_or_assign("ASAN_OPTIONS", "detect_leaks=0");
+#endif
+    arguments.insert(arguments.end(), {kChild.string(), "create", target.string()});
+    const auto failing = run(kFiuRun, arguments, environment, 60);
+    EXPECT_NE(failing.status, 0);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_TRUE(std::filesystem::is_empty(home.path())) << "the temporary stayed behind";
+}
+
 } // namespace
 } // namespace orvek::base

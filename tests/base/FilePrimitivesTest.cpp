@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <filesystem>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,8 @@ TEST_F(FilePrimitives, CreateWritesANewOwnerOnlyFile) {
     withUmask(0, [&] { create(home / "new.json", "{\"a\":1}"); });
     EXPECT_EQ(test::slurp(home / "new.json"), "{\"a\":1}");
     EXPECT_EQ(test::modeOf(home / "new.json"), 0600U);
+    // Made under a name of its own first; nothing but the file is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(FilePrimitives, CreateNeverReplaces) {
@@ -162,6 +165,7 @@ TEST_F(FilePrimitives, CreateNeverReplaces) {
                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     expectPlatformError(EEXIST, [&] { create(home / "user.json", "theirs"); });
     EXPECT_EQ(test::slurp(home / "user.json"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.path()), fs::directory_iterator()), 1);
     EXPECT_EQ(test::modeOf(home / "user.json"), 0640U);
 
     // A dangling link is not a way around it either.

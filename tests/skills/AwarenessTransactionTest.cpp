@@ -82,6 +82,23 @@ TEST_F(AwarenessTransactionTest, WriteStopsWhenTheInstructionsChangedAndKeepsThe
     EXPECT_TRUE(fs::exists(pending()));
 }
 
+// A file put back by another program between the commits and the final check makes the pair
+// roll back; the caller hears of it instead of reading a success.
+TEST_F(AwarenessTransactionTest, WriteFailsWhenAnotherProgramUndidItsWork) {
+    const Change change{std::nullopt, std::nullopt, "новые инструкции", "{\"s\":1}"};
+    EXPECT_EQ(test::outcomeOf([&] {
+                  AwarenessTransaction::writeForTesting(
+                      home.path(), change, [&](const std::string& point) {
+                          if (point == ".orvek-awareness.json committed")
+                              fs::remove(state());
+                      });
+              }),
+              kUnsupported);
+    EXPECT_FALSE(fs::exists(agents()));
+    EXPECT_FALSE(fs::exists(state()));
+    EXPECT_FALSE(fs::exists(pending()));
+}
+
 // Every state a crash can leave: the recorded change, what the two files hold now, and what
 // recovery must make of it.
 TEST_F(AwarenessTransactionTest, RecoveryFinishesOrRollsBack) {
