@@ -24,9 +24,10 @@ constexpr int kUsage = 2;
 int usage() {
     std::cerr << "usage: orvek-sandbox list\n"
                  "       orvek-sandbox run --scenario NAME [--home DIR] [--keep] [--cached] "
-                 "[--cpu] [--roles ROLE,ROLE…]\n"
+                 "[--slow] [--cpu] [--roles ROLE,ROLE…]\n"
+                 "             [--resources DIR] [--payloads-tool PROGRAM]\n"
                  "       orvek-sandbox gui --scenario NAME [--home DIR] [--keep] [--cached] "
-                 "[--screens DIR]\n"
+                 "[--slow] [--screens DIR]\n"
                  "       orvek-sandbox mcp --scenario NAME [--home DIR] [--keep]\n";
     return kUsage;
 }
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> name;
     sandbox::RunOptions options;
     std::optional<fs::path> screens;
+    auto machinePrograms = programs();
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--scenario" && i + 1 < args.size())
             name = args[++i];
@@ -110,12 +112,20 @@ int main(int argc, char** argv) {
             options.keep = true;
         else if (args[i] == "--cached")
             options.cached = true;
+        else if (args[i] == "--slow")
+            options.slow = true;
         else if (args[i] == "--roles" && i + 1 < args.size())
             options.roles = splitRoles(args[++i]);
         else if (args[i] == "--cpu" && !window)
             options.measureCpu = true;
         else if (args[i] == "--screens" && window && i + 1 < args.size())
             screens = fs::path(args[++i]);
+        // The wizard's resources from elsewhere, an installed application's for one.
+        else if (args[i] == "--resources" && i + 1 < args.size())
+            machinePrograms.resources = fs::absolute(args[++i]);
+        // The release's manifest tool makes the manifest from what the service serves.
+        else if (args[i] == "--payloads-tool" && i + 1 < args.size())
+            machinePrograms.payloadsTool = fs::absolute(args[++i]);
         else
             return usage();
     }
@@ -125,9 +135,9 @@ int main(int argc, char** argv) {
         if (scenario.name == *name) {
             try {
                 if (!window)
-                    return sandbox::runScenario(scenario, programs(), options);
+                    return sandbox::runScenario(scenario, machinePrograms, options);
 #if defined(ORVEK_SANDBOX_WINDOW)
-                return sandbox::runScenarioWindow(scenario, programs(), options, screens, argc,
+                return sandbox::runScenarioWindow(scenario, machinePrograms, options, screens, argc,
                                                   argv);
 #else
                 std::cerr << "orvek-sandbox: built without the application window\n";

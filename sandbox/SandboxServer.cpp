@@ -8,6 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -97,9 +98,10 @@ std::string SandboxServer::baseUrl() const {
     return m_scheme + "://127.0.0.1:" + std::to_string(m_port);
 }
 
-void SandboxServer::serveFile(const std::string& path, const std::filesystem::path& localPath) {
+void SandboxServer::serveFile(const std::string& path, const std::filesystem::path& localPath,
+                              std::size_t bytesPerSecond) {
     const std::lock_guard lock(m_mutex);
-    m_routes.insert_or_assign(path, ServeFile{localPath});
+    m_routes.insert_or_assign(path, ServeFile{localPath, bytesPerSecond});
 }
 
 void SandboxServer::redirect(const std::string& from, const std::string& to) {
@@ -312,6 +314,9 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
     }
 
     const auto& localPath = std::get<ServeFile>(route).localPath;
+    // A paced reply sends a twentieth of the second's bytes, then waits out that twentieth.
+    const auto pace = std::get<ServeFile>(route).bytesPerSecond;
+    const std::size_t chunk = pace > 0 ? std::max<std::size_t>(pace / 20, 1) : kChunk;
     std::error_code error;
     const auto size = std::filesystem::file_size(localPath, error);
     auto reader = std::make_shared<FileReader>();
@@ -322,8 +327,10 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
     }
     response.set_content_provider(
         static_cast<std::size_t>(size), "application/octet-stream",
-        [reader](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            reader->buffer.resize(std::min(length, kChunk));
+        [reader, chunk, pace](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (pace > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            reader->buffer.resize(std::min(length, chunk));
             reader->in.clear();
             reader->in.seekg(static_cast<std::streamoff>(offset));
             reader->in.read(reader->buffer.data(),

@@ -78,8 +78,10 @@ public:
 
     // For each path the latest of these registrations wins; other paths answer 404.
 
-    /// Answers with the file's bytes, read from disk in chunks when the request comes.
-    void serveFile(const std::string& path, const std::filesystem::path& localPath);
+    /// Answers with the file's bytes, read from disk in chunks when the request comes; with a
+    /// pace, about that many bytes a second, in twentieths of a second.
+    void serveFile(const std::string& path, const std::filesystem::path& localPath,
+                   std::size_t bytesPerSecond = 0);
     /// Answers 302 Found with `to` (an absolute address or a path) as the Location.
     void redirect(const std::string& from, const std::string& to);
     /// Answers with this status and an empty body.
@@ -114,6 +116,7 @@ public:
 private:
     struct ServeFile {
         std::filesystem::path localPath;
+        std::size_t bytesPerSecond = 0;
     };
     struct Redirect {
         std::string location;

@@ -56,6 +56,8 @@ ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::P
     m_mac = std::make_unique<SimulatedMac>(m_home, m_machineFolder.path(), programs);
     if (options.cached)
         m_mac->cacheDownloads();
+    if (options.slow)
+        m_mac->serveSlowly(3);
     scenario.prepare(*m_mac);
     m_core = std::make_shared<installer::InstallerCore>(m_mac->resources(), m_home, std::nullopt,
                                                         m_mac->deployment());
@@ -120,9 +122,18 @@ int runScenario(const Scenario& scenario, const SimulatedMac::Programs& programs
     // The skills sheet the ready run opens: the roles ticked there, none when it is skipped.
     const auto& roles = options.roles ? *options.roles : scenario.roles;
     auto subscription = model->observe(
-        {{}, [&model, &roles](setup::SetupModel::Property property) {
+        {{}, [&model, &roles, slow = options.slow](setup::SetupModel::Property property) {
              if (property == setup::SetupModel::Property::status)
                  std::cout << model->status() << std::endl;
+             if (property == setup::SetupModel::Property::downloadProgress && slow) {
+                 if (const auto& download = model->downloadProgress())
+                     std::cout << "download: " << download->received << " of "
+                               << (download->expected ? std::to_string(*download->expected)
+                                                      : std::string("?"))
+                               << " bytes" << std::endl;
+                 else
+                     std::cout << "download: done" << std::endl;
+             }
              if (property == setup::SetupModel::Property::skillsStatus && !roles.empty())
                  std::cout << "skills: " << model->skillsStatus() << std::endl;
          }});

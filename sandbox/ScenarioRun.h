@@ -25,6 +25,9 @@ struct RunOptions {
     bool measureCpu = false;
     /// The roles ticked in the skills sheet in place of the scenario's own.
     std::optional<std::vector<std::string>> roles;
+    /// Serve both payloads slowly (about three seconds each) and print each download size the
+    /// window would show.
+    bool slow = false;
 };
 
 /// The simulated Mac of one scenario, prepared, with the engine the default services run on.

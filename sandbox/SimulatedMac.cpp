@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -39,6 +40,15 @@ void runOrThrow(const fs::path& program, const std::vector<std::string>& argumen
         throw std::runtime_error(program.string() + " failed: " + result.standardError);
 }
 
+// The same bytes on every run, with nothing for gzip to find.
+std::string opaqueBytes(std::size_t count) {
+    std::mt19937_64 generator(20261211);
+    std::string bytes(count, '\0');
+    for (auto& byte : bytes)
+        byte = static_cast<char>(generator() & 0xff);
+    return bytes;
+}
+
 } // namespace
 
 SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const Programs& programs)
@@ -51,6 +61,8 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
     // The official image as the publisher ships it.
     const auto staging = m_machine / "build/OpenCode.app";
     writeApp(staging, infoPlist(openCodeInfo(), PlistFormat::xml));
+    // Resources that do not compress, so the image has a size a slow download can be watched at.
+    writeFile(staging / "Contents/Resources/app.asar", opaqueBytes(2 * 1024 * 1024));
     signApp(m_programs.standIns, staging, kTeam);
     packImage(staging, imagePath());
     m_imageHash = base::hashFile(imagePath());
@@ -101,13 +113,26 @@ installer::Deployment SimulatedMac::deployment() const {
 }
 
 void SimulatedMac::writeManifest() const {
-    const json manifest = {
-        {"desktopTeamID", kTeam},
-        {"arm64", {{"url", m_server->baseUrl() + kImageRoute}, {"sha256", m_imageHash}}},
-        {"cli-arm64",
-         {{"url", m_server->baseUrl() + kArchiveRoute},
-          {"sha256", m_archiveHash},
-          {"binarySha256", m_helperHash}}}};
+    if (m_programs.payloadsTool) {
+        // The release's own tool, pinned to the archive this Mac serves as the app pins its own.
+        runOrThrow(*m_programs.payloadsTool,
+                   {"--image", imagePath().string(), "--image-url",
+                    m_server->baseUrl() + kImageRoute, "--team", kTeam, "--archive",
+                    archivePath().string(), "--archive-url", m_server->baseUrl() + kArchiveRoute,
+                    "--output", (resources() / "payloads.json").string(),
+                    "--archive-pin-for-testing", m_archiveHash});
+        return;
+    }
+    const json manifest = {{"desktopTeamID", kTeam},
+                           {"arm64",
+                            {{"url", m_server->baseUrl() + kImageRoute},
+                             {"sha256", m_imageHash},
+                             {"size", std::to_string(fs::file_size(imagePath()))}}},
+                           {"cli-arm64",
+                            {{"url", m_server->baseUrl() + kArchiveRoute},
+                             {"sha256", m_archiveHash},
+                             {"binarySha256", m_helperHash},
+                             {"size", std::to_string(fs::file_size(archivePath()))}}}};
     writeFile(resources() / "payloads.json", manifest.dump(2) + "\n");
 }
 
@@ -130,6 +155,14 @@ void SimulatedMac::cacheDownloads() const {
                   fs::copy_options::skip_existing);
     fs::copy_file(archivePath(), cacheFolder() / "orvek-0.1.10-arm64.tar.gz",
                   fs::copy_options::skip_existing);
+}
+
+void SimulatedMac::serveSlowly(double seconds) const {
+    for (const auto& [route, path] :
+         {std::pair{kImageRoute, imagePath()}, std::pair{kArchiveRoute, archivePath()}}) {
+        const auto pace = static_cast<double>(fs::file_size(path)) / std::max(seconds, 0.1);
+        m_server->serveFile(route, path, std::max<std::size_t>(static_cast<std::size_t>(pace), 1));
+    }
 }
 
 void SimulatedMac::damageCachedImage() const {

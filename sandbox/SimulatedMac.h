@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
         std::filesystem::path standIns;
         std::filesystem::path helper;
         std::filesystem::path resources;
+        /// The release's manifest tool; when given, it makes the manifest from the served
+        /// image and archive instead of the sandbox writing it.
+        std::optional<std::filesystem::path> payloadsTool = std::nullopt;
     };
 
     /// The signing team of the official build and the service's API host.
@@ -59,6 +63,9 @@ public:
                          const std::string& version = "2.1.4") const;
     /// Both downloads already verified in the wizard's cache.
     void cacheDownloads() const;
+    /// Both payloads served at a pace that makes each take about `seconds`, so a progress bar
+    /// can be watched.
+    void serveSlowly(double seconds) const;
     /// The cached OpenCode image no longer matches its hash.
     void damageCachedImage() const;
     /// The helper installed and signed in earlier, with OpenCode's settings it left behind:

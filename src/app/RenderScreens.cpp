@@ -45,6 +45,12 @@ const std::vector<ScreenState>& windowScreens() {
              m.setBusy(true);
              m.setStatus("Скачиваем официальный OpenCode…");
          }},
+        {"installing-progress",
+         [](SetupModel& m) {
+             m.setBusy(true);
+             m.setStatus("Скачиваем официальный OpenCode…");
+             m.setDownloadProgress(installer::DownloadProgress{48'600'000, 121'400'000});
+         }},
         {"auth",
          [](SetupModel& m) {
              m.setBusy(true);
@@ -190,6 +196,19 @@ bool startsWith(const QString& name, const char* prefix) {
 }
 
 } // namespace
+
+QStringList RenderScreens::names() {
+    QStringList all;
+    for (const auto& screen : windowScreens())
+        all << QString::fromLatin1(screen.name);
+    all << QStringLiteral("skills");
+    for (const auto& screen : skillsScreens())
+        all << QString::fromLatin1(screen.name);
+    for (const auto& screen : alertScreens())
+        all << QString::fromLatin1(screen.name);
+    all.removeDuplicates();
+    return all;
+}
 
 RenderScreens::Content RenderScreens::contentFor(const QString& name) {
     if (startsWith(name, "mcp-") || name == QLatin1String("close-busy") ||

@@ -4,6 +4,7 @@
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class QMessageBox;
 class QWidget;
@@ -19,6 +20,8 @@ class RenderScreens {
 public:
     enum class Content { setup, skills, alert };
 
+    /// Every screen of the tables, window screens first, then the skills sheet's, then alerts.
+    [[nodiscard]] static QStringList names();
     /// Which kind of screen `name` draws; unknown names draw the setup screen.
     [[nodiscard]] static Content contentFor(const QString& name);
     /// Puts `model` into the fixture state of `name`; unknown names leave it as it is.

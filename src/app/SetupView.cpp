@@ -1,8 +1,12 @@
 #include "app/SetupView.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QResizeEvent>
 #include <QShortcut>
@@ -36,6 +40,20 @@ QLabel* makeLabel(const char* name, const QFont& font, const QColor& color, QWid
     return label;
 }
 
+// What the primary button will do, for those who only hear its label.
+QString primaryDescription(bool busy, bool ready, bool failed, bool consent) {
+    if (busy)
+        return QStringLiteral("Станет доступна, когда текущий этап завершится.");
+    if (ready)
+        return QStringLiteral("Открывает приложение OpenCode.");
+    if (!consent)
+        return QStringLiteral("Станет доступна, когда отмечено «Подключить мой аккаунт Орвека».");
+    if (failed)
+        return QStringLiteral("Запускает установку и подключение ещё раз.");
+    return QStringLiteral(
+        "Проверяет Mac, устанавливает OpenCode и подключает аккаунт Орвека через вход в браузере.");
+}
+
 void setTextColor(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -48,12 +66,25 @@ QFont titleFont(int points) {
     return font;
 }
 
+// Fine enough that a large image visibly moves with each look at its size.
+constexpr int kProgressSteps = 1000;
+
+// Megabytes of 10^6 bytes, as the Finder counts them, written the Russian way ("4,2").
+QString megabytes(std::uint64_t bytes) {
+    const double value = static_cast<double>(bytes) / 1e6;
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    return russian.toString(value, 'f', value < 10 ? 1 : 0);
+}
+
 } // namespace
 
 SetupView::SetupView(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
     : QScrollArea(parent), m_model(std::move(model)) {
     setObjectName(QStringLiteral("setupView"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
+    // Tab goes straight to the controls; the area still scrolls with the keys they pass on,
+    // and brings each focused control into view.
+    setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -69,10 +100,11 @@ SetupView::SetupView(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
             .arg(Brand::border().darker(125).name(), Brand::muted().name()));
     build();
 
-    // Return presses the primary button wherever the focus is on this screen.
+    // Return presses the primary button wherever the focus is in the window, and also when a
+    // run has disabled the focused control and so left nothing focused.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, m_primary, [this] {
             if (m_primary->isEnabled() && m_primary->isVisible())
                 m_primary->click();
@@ -157,6 +189,7 @@ void SetupView::build() {
     statusLayout->addWidget(m_status);
     m_progress = new QProgressBar(m_statusPanel);
     m_progress->setObjectName(QStringLiteral("progressIndicator"));
+    m_progress->setAccessibleName(QStringLiteral("Ход настройки"));
     m_progress->setRange(0, 0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(6);
@@ -166,6 +199,12 @@ void SetupView::build() {
             .arg(Brand::border().name(), Brand::ink().name()));
     statusLayout->addSpacing(2);
     statusLayout->addWidget(m_progress);
+    m_downloadCaption =
+        makeLabel("downloadCaption", Brand::font(12), Brand::muted(), m_statusPanel);
+    m_downloadCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // One short line; wrapping would make the whole screen ask its height for each width.
+    m_downloadCaption->setWordWrap(false);
+    statusLayout->addWidget(m_downloadCaption);
     cardLayout->addWidget(m_statusPanel);
 
     m_divider = new QFrame(card);
@@ -181,6 +220,8 @@ void SetupView::build() {
     consentLayout->setSpacing(2);
     m_consent = new BrandCheckBox(QStringLiteral("Подключить мой аккаунт Орвека"), m_consentBlock);
     m_consent->setObjectName(QStringLiteral("consentCheck"));
+    m_consent->setAccessibleDescription(
+        QStringLiteral("В браузере: управление API-ключами, чтение баланса, доступ к MCP."));
     consentLayout->addWidget(m_consent);
     auto* explanation =
         makeLabel("consentExplanation", Brand::font(13), Brand::muted(), m_consentBlock);
@@ -201,10 +242,15 @@ void SetupView::build() {
     secondary->setSpacing(10);
     m_skills = new BrandSecondaryButton(QStringLiteral("Навыки"), content);
     m_skills->setObjectName(QStringLiteral("skillsButton"));
+    m_skills->setAccessibleDescription(
+        QStringLiteral("Открывает необязательный шаг: навыки OpenCode для ваших рабочих ролей."));
     m_details = new BrandSecondaryButton(QStringLiteral("Сведения и MCP"), content);
     m_details->setObjectName(QStringLiteral("detailsButton"));
+    m_details->setAccessibleDescription(QStringLiteral(
+        "Открывает сведения о сборке и моделях; оттуда можно проверить MCP или подключить его через CLI."));
     m_close = new BrandSecondaryButton(QStringLiteral("Закрыть"), content);
     m_close->setObjectName(QStringLiteral("closeButton"));
+    m_close->setAccessibleDescription(QStringLiteral("Закрывает окно настройки."));
     secondary->addWidget(m_skills);
     secondary->addWidget(m_details);
     secondary->addStretch();
@@ -239,7 +285,9 @@ void SetupView::primaryAction() {
 
 void SetupView::resizeEvent(QResizeEvent* event) {
     QScrollArea::resizeEvent(event);
-    const QSize room = event->size();
+    // The room the window gives, not the viewport's: a scroll bar coming and going must not
+    // flip the form back and forth.
+    const QSize room = size();
     const bool compact = room.width() < kCompactWidth || room.height() < kCompactHeight;
     if (compact != m_compact)
         applyForm(compact);
@@ -297,6 +345,7 @@ void SetupView::refresh() {
     m_status->setText(status);
     setTextColor(m_status, failed ? Brand::error() : Brand::ink());
     m_progress->setVisible(busy);
+    showDownload(busy ? model.downloadProgress() : std::nullopt);
 
     const bool offerConsent = !ready && !busy;
     m_consentBlock->setVisible(offerConsent);
@@ -316,10 +365,35 @@ void SetupView::refresh() {
     else
         m_primary->setText(QStringLiteral("Установить и подключить"));
     m_primary->setEnabled(!busy && (ready || model.consent()));
+    m_primary->setAccessibleDescription(primaryDescription(busy, ready, failed, model.consent()));
 
     m_skills->setVisible(ready);
     m_details->setEnabled(!busy);
     m_close->setEnabled(!busy);
+}
+
+// The bar fills by the received share when the size is known and otherwise keeps moving, with
+// the megabytes so far written beneath it; the status text above it never changes for this.
+void SetupView::showDownload(const std::optional<installer::DownloadProgress>& download) {
+    m_downloadCaption->setVisible(download.has_value());
+    if (!download) {
+        m_progress->setRange(0, 0);
+        m_downloadCaption->clear();
+        return;
+    }
+    if (download->expected) {
+        const auto expected = *download->expected;
+        const auto shown = std::min(download->received, expected);
+        m_progress->setRange(0, kProgressSteps);
+        m_progress->setValue(static_cast<int>(shown * kProgressSteps / expected));
+        m_downloadCaption->setText(
+            QStringLiteral("%1 из %2 МБ").arg(megabytes(shown), megabytes(expected)));
+    } else {
+        m_progress->setRange(0, 0);
+        m_downloadCaption->setText(
+            QStringLiteral("Получено %1 МБ").arg(megabytes(download->received)));
+    }
+    m_progress->setAccessibleDescription(m_downloadCaption->text());
 }
 
 } // namespace orvek::app

@@ -44,6 +44,7 @@ private:
     void refresh();
     void applyForm(bool compact);
     void primaryAction();
+    void showDownload(const std::optional<installer::DownloadProgress>& download);
 
     std::shared_ptr<setup::SetupModel> m_model;
     setup::SetupModel::Subscription m_subscription;
@@ -61,6 +62,7 @@ private:
     QLabel* m_statusHeading = nullptr;
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
+    QLabel* m_downloadCaption = nullptr;
     QFrame* m_divider = nullptr;
     QWidget* m_consentBlock = nullptr;
     BrandCheckBox* m_consent = nullptr;

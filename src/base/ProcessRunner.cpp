@@ -72,6 +72,13 @@ void readChunk(ChildProcess& child, Stream& stream, std::size_t& total) {
 ProcessResult run(const std::filesystem::path& executable,
                   const std::vector<std::string>& arguments,
                   const std::optional<Environment>& environment, double timeoutSeconds) {
+    return run(executable, arguments, environment, timeoutSeconds, Heartbeat{});
+}
+
+ProcessResult run(const std::filesystem::path& executable,
+                  const std::vector<std::string>& arguments,
+                  const std::optional<Environment>& environment, double timeoutSeconds,
+                  const Heartbeat& heartbeat) {
     ChildProcess child = ChildProcess::start(executable, arguments, environment);
     const auto deadline = Clock::now() + timeoutDuration(timeoutSeconds);
 
@@ -80,6 +87,7 @@ ProcessResult run(const std::filesystem::path& executable,
                                    {child.standardError(), result.standardError}}};
     std::size_t total = 0;
     auto nap = kFirstNap;
+    auto nextBeat = Clock::now() + heartbeat.interval;
     for (;;) {
         // The child is only reaped once both pipes have closed: a grandchild holding them keeps
         // the run going until the deadline, and an unreaped child keeps its group id ours.
@@ -87,8 +95,13 @@ ProcessResult run(const std::filesystem::path& executable,
         if (!open && child.exited())
             break;
 
-        if (Clock::now() >= deadline)
+        const auto now = Clock::now();
+        if (now >= deadline)
             stopAndFail(child, "Компонент не ответил вовремя. Повторите действие.");
+        if (heartbeat.beat && now >= nextBeat) {
+            heartbeat.beat();
+            nextBeat = now + heartbeat.interval;
+        }
 
         std::array<pollfd, 2> waiting{};
         nfds_t waitingCount = 0;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +32,19 @@ struct ProcessResult {
                                 const std::vector<std::string>& arguments,
                                 const std::optional<Environment>& environment,
                                 double timeoutSeconds);
+
+/// Called on the running thread while a child runs, about every `interval`, never more often.
+/// It must not throw: the child is stopped and the exception passes on if it does.
+struct Heartbeat {
+    std::chrono::milliseconds interval{250};
+    std::function<void()> beat;
+};
+
+/// `run` calling `heartbeat.beat` while the child runs, so the caller can watch its work.
+[[nodiscard]] ProcessResult run(const std::filesystem::path& executable,
+                                const std::vector<std::string>& arguments,
+                                const std::optional<Environment>& environment,
+                                double timeoutSeconds, const Heartbeat& heartbeat);
 
 /// Runs with the inherited environment; throws InstallerFailure(message) on a non-zero exit.
 void require(const std::filesystem::path& executable, const std::vector<std::string>& arguments,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "base/ProcessRunner.h"
 #include "base/TempPath.h"
 #include "base/Uuid.h"
+#include "installer/PayloadRules.h"
 
 namespace orvek::installer {
 
@@ -25,6 +27,9 @@ constexpr const char* kDamagedMessage =
 constexpr const char* kDownloadMessage =
     "Не удалось скачать компонент. Проверьте интернет и повторите.";
 constexpr const char* kChecksumMessage = "Контрольная сумма загрузки не совпала.";
+
+// How often a running download's size is looked at and, when it changed, published.
+constexpr std::chrono::milliseconds kProgressInterval{250};
 
 // Above curl's own --max-time, so a stalled transfer normally ends as curl's failed exit.
 constexpr double kCurlTimeoutSeconds = 1900;
@@ -44,11 +49,60 @@ std::optional<base::Environment> curlEnvironment(const Deployment& deployment) {
     return environment;
 }
 
+// Publishes the growth of curl's unfinished file to the observer: nothing at first, then each
+// new size, and the end (an empty value) on every way out, so a progress bar never outlives the
+// download it shows.
+class DownloadWatch {
+public:
+    DownloadWatch(const InstallerCore::DownloadObserver& observer, std::filesystem::path file,
+                  std::optional<std::uint64_t> expected)
+        : m_observer(observer), m_file(std::move(file)), m_expected(expected) {
+        publish(0);
+    }
+    ~DownloadWatch() { finish(); }
+    DownloadWatch(const DownloadWatch&) = delete;
+    DownloadWatch& operator=(const DownloadWatch&) = delete;
+
+    // A file not there yet, or not readable, shows what was published last; the download itself
+    // reports its own failures.
+    void look() {
+        struct stat attributes {};
+        if (::lstat(m_file.c_str(), &attributes) != 0 || !S_ISREG(attributes.st_mode))
+            return;
+        publish(static_cast<std::uint64_t>(attributes.st_size));
+    }
+
+    void finish() noexcept {
+        if (!m_observer || m_finished)
+            return;
+        m_finished = true;
+        try {
+            m_observer(std::nullopt);
+        } catch (...) {
+        }
+    }
+
+private:
+    void publish(std::uint64_t received) {
+        if (!m_observer || m_finished || received == m_last)
+            return;
+        m_last = received;
+        m_observer(DownloadProgress{received, m_expected});
+    }
+
+    const InstallerCore::DownloadObserver& m_observer;
+    std::filesystem::path m_file;
+    std::optional<std::uint64_t> m_expected;
+    std::optional<std::uint64_t> m_last;
+    bool m_finished = false;
+};
+
 } // namespace
 
 std::filesystem::path InstallerCore::download(const std::string& url, const std::string& sha256,
-                                              const std::string& name) const {
-    if (!url.starts_with("https://") || !base::isSha256Text(sha256) || !validName(name))
+                                              const std::string& name,
+                                              std::optional<std::uint64_t> expectedSize) const {
+    if (!PayloadRules::isDownloadUrl(url) || !base::isSha256Text(sha256) || !validName(name))
         throw InstallerFailure(kInvalidMessage);
 
     const auto folder = root() / "downloads";
@@ -80,9 +134,13 @@ std::filesystem::path InstallerCore::download(const std::string& url, const std:
                                                 "--output",
                                                 temporary.path().string(),
                                                 url};
-    if (base::run(deployment().curl, arguments, curlEnvironment(deployment()), kCurlTimeoutSeconds)
+    DownloadWatch watch(m_downloadObserver, temporary.path(), expectedSize);
+    const base::Heartbeat heartbeat{kProgressInterval, [&watch] { watch.look(); }};
+    if (base::run(deployment().curl, arguments, curlEnvironment(deployment()), kCurlTimeoutSeconds,
+                  heartbeat)
             .status != 0)
         throw InstallerFailure(kDownloadMessage);
+    watch.finish();
 
     // curl may leave nothing (an empty reply) or something other than a file; neither is the
     // payload. hashFile opens without following links, so a swap after this check is refused too.

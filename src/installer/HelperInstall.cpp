@@ -15,6 +15,7 @@
 #include "base/Uuid.h"
 #include "config/ConfigReader.h"
 #include "installer/Deployment.h"
+#include "installer/PayloadRules.h"
 
 namespace orvek::installer {
 
@@ -35,22 +36,6 @@ constexpr double kTarTimeoutSeconds = 180;
 
 bool failed(const base::ProcessResult& result) {
     return result.signaled || result.status != 0;
-}
-
-// Only one plain file may come out of the archive; anything else could land outside the
-// staging folder or bring more than the pinned executable.
-bool singleExecutableListing(std::string_view listing) {
-    std::vector<std::string_view> lines;
-    while (!listing.empty()) {
-        const auto end = listing.find('\n');
-        const auto line = listing.substr(0, end);
-        if (!line.empty())
-            lines.push_back(line);
-        if (end == std::string_view::npos)
-            break;
-        listing.remove_prefix(end + 1);
-    }
-    return lines.size() == 1 && (lines.front() == "orvek" || lines.front() == "./orvek");
 }
 
 } // namespace
@@ -74,13 +59,15 @@ void InstallerCore::installHelper() const {
         sha256->second != deployment().helperArchiveHash)
         throw InstallerFailure(kMissingMessage);
 
-    const auto archive = download(url->second, sha256->second, kArchiveName);
+    const auto archive = download(url->second, sha256->second, kArchiveName, payloadSize(*entry));
 
     const auto listing =
         base::run(deployment().tar, {"-tzf", archive.string()}, std::nullopt, kTarTimeoutSeconds);
     if (failed(listing) || config::ConfigReader::invalidUtf8(listing.standardOutput))
         throw InstallerFailure(kDamagedMessage);
-    if (!singleExecutableListing(listing.standardOutput))
+    // Only one plain file may come out of the archive; anything else could land outside the
+    // staging folder or bring more than the pinned executable.
+    if (!PayloadRules::helperEntry(listing.standardOutput))
         throw InstallerFailure(kContentMessage);
 
     // Guarded before it exists: the name is new, so whatever appears under it is ours to remove.

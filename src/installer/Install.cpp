@@ -20,6 +20,7 @@
 #include "base/ProcessRunner.h"
 #include "base/TempPath.h"
 #include "base/Uuid.h"
+#include "installer/PayloadRules.h"
 
 namespace orvek::installer {
 
@@ -75,12 +76,6 @@ bool hasString(plist_t dictionary, const char* key, std::string_view expected) {
     return text != nullptr && std::string_view(text, length) == expected;
 }
 
-bool validTeam(const std::string& team) {
-    return team.size() == 10 && std::all_of(team.begin(), team.end(), [](char c) {
-               return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-           });
-}
-
 // The folder the image is attached at. Removed with rmdir only: if the detach failed, the image
 // is still mounted there and its content must not be walked, let alone deleted.
 class MountPoint {
@@ -126,7 +121,8 @@ void installOfficial(const InstallerCore& core, const std::filesystem::path& tar
     const auto entry = InstallerCore::stringEntry(manifest, config::architecture);
     if (!entry || !entry->contains("url") || !entry->contains("sha256"))
         throw InstallerFailure(kNoComponent);
-    const auto image = core.download(entry->at("url"), entry->at("sha256"), kImageName);
+    const auto image = core.download(entry->at("url"), entry->at("sha256"), kImageName,
+                                     InstallerCore::payloadSize(*entry));
 
     const auto& deployment = core.deployment();
     const MountPoint mountPoint(core.root() / ("mount-" + base::newUuid()));
@@ -210,7 +206,8 @@ void InstallerCore::verifyApp(const std::filesystem::path& app) const {
 
     const auto manifest = payloadManifest();
     const auto team = manifest.find("desktopTeamID");
-    if (team == manifest.end() || !team->is_string() || !validTeam(team->get<std::string>()))
+    if (team == manifest.end() || !team->is_string() ||
+        !PayloadRules::isTeamIdentifier(team->get_ref<const std::string&>()))
         throw InstallerFailure(kNoPublisher);
 
     const std::string requirement = kRequirementPrefix + team->get<std::string>() + "\"";

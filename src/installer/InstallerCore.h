@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include "base/Json.h"
 #include "config/ProductLists.h"
 #include "installer/Deployment.h"
+#include "installer/DownloadProgress.h"
 
 namespace orvek::installer {
 
@@ -72,8 +74,19 @@ public:
     void ensureClosed() const;
     /// Returns the cached file `root`/downloads/`name` once its SHA-256 is `sha256`, fetching it
     /// with curl when it is not cached yet; never leaves an unverified file under that name.
-    [[nodiscard]] std::filesystem::path download(const std::string& url, const std::string& sha256,
-                                                 const std::string& name) const;
+    /// While curl runs, the download observer hears how far it got, from the size of the
+    /// unfinished file, at most every 250 ms; `expectedSize` is the payload's size, when known.
+    [[nodiscard]] std::filesystem::path
+    download(const std::string& url, const std::string& sha256, const std::string& name,
+             std::optional<std::uint64_t> expectedSize = std::nullopt) const;
+
+    /// Told, on the downloading thread, each new size of a running download, and nothing
+    /// (an empty value) once it ended either way.
+    using DownloadObserver = std::function<void(const std::optional<DownloadProgress>&)>;
+    /// Replaces the observer; set it on the thread that runs the steps, between runs.
+    void setDownloadObserver(DownloadObserver observer) {
+        m_downloadObserver = std::move(observer);
+    }
 
     // ---- Payload manifest, OpenCode and the helper ----
 
@@ -83,6 +96,10 @@ public:
     /// The manifest entry `key` when it is an object of strings only; absent otherwise.
     [[nodiscard]] static std::optional<std::map<std::string, std::string>>
     stringEntry(const JsonValue& manifest, std::string_view key);
+    /// The entry's optional "size": a positive byte count in decimal digits. Anything else is
+    /// no size at all; the download only shows less.
+    [[nodiscard]] static std::optional<std::uint64_t>
+    payloadSize(const std::map<std::string, std::string>& entry);
 
     /// Finds OpenCode 2.1.4 or installs the official build into the user's Applications folder,
     /// prepares fresh desktop defaults, then installs the helper. Sets `installedApp`.
@@ -144,6 +161,7 @@ private:
     std::shared_ptr<const base::FileManager> m_fm;
     Deployment m_deployment;
     std::optional<std::filesystem::path> m_installedApp;
+    DownloadObserver m_downloadObserver;
 };
 
 } // namespace orvek::installer

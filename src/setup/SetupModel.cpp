@@ -100,10 +100,17 @@ void SetupModel::start() {
         const SetupServices::Progress progress = [self](const std::string& text) {
             self->m_main.post([self, text] { self->setStatus(text); });
         };
+        // Posted like the texts, so a size never lands after the run that produced it ended.
+        const SetupServices::DownloadSink downloads =
+            [self](const std::optional<installer::DownloadProgress>& value) {
+                self->m_main.post([self, value] { self->setDownloadProgress(value); });
+            };
         try {
             // A record without the run is reported like any other failure, not as a crash.
             if (!self->m_services.main)
                 throw base::InstallerFailure(kUnexpectedFailureText);
+            if (self->m_services.observeDownloads)
+                self->m_services.observeDownloads(downloads);
             self->m_services.main(progress);
         } catch (...) {
             self->m_main.post([self, description = describeCurrentException()]() mutable {
@@ -116,6 +123,7 @@ void SetupModel::start() {
 }
 
 void SetupModel::mainSucceeded() {
+    setDownloadProgress(std::nullopt);
     setBusy(false);
     setReady(true);
     setFailed(false);
@@ -124,6 +132,7 @@ void SetupModel::mainSucceeded() {
 }
 
 void SetupModel::mainFailed(std::string description) {
+    setDownloadProgress(std::nullopt);
     setBusy(false);
     setFailed(true);
     setStatus(std::move(description));
@@ -308,6 +317,10 @@ void SetupModel::setSkillsStatus(std::string value) {
 }
 void SetupModel::setCanChooseAlternateFolder(bool value) {
     assign(m_canChooseAlternateFolder, value, Property::canChooseAlternateFolder);
+}
+
+void SetupModel::setDownloadProgress(std::optional<installer::DownloadProgress> value) {
+    assign(m_downloadProgress, std::move(value), Property::downloadProgress);
 }
 
 SetupModel::Subscription::Subscription(std::weak_ptr<Registry> registry, std::uint64_t id)

@@ -38,6 +38,7 @@ public:
         skillsSucceeded,
         skillsStatus,
         canChooseAlternateFolder,
+        downloadProgress,
     };
 
     /// Told on the main thread of each change of a published property: `willChange` before
@@ -104,6 +105,12 @@ public:
     [[nodiscard]] bool canChooseAlternateFolder() const noexcept {
         return m_canChooseAlternateFolder;
     }
+    /// How far the running download has come; empty when nothing downloads. The status text
+    /// stays as the run set it.
+    [[nodiscard]] const std::optional<installer::DownloadProgress>&
+    downloadProgress() const noexcept {
+        return m_downloadProgress;
+    }
 
     // The screens bind to these; the render mode sets fixture states through them.
     void setBusy(bool value);
@@ -119,6 +126,7 @@ public:
     void setSkillsSucceeded(bool value);
     void setSkillsStatus(std::string value);
     void setCanChooseAlternateFolder(bool value);
+    void setDownloadProgress(std::optional<installer::DownloadProgress> value);
 
     // ---- Fixed and unpublished state ----
 
@@ -192,6 +200,7 @@ private:
     bool m_skillsSucceeded = false;
     std::string m_skillsStatus;
     bool m_canChooseAlternateFolder = false;
+    std::optional<installer::DownloadProgress> m_downloadProgress;
     std::optional<std::filesystem::path> m_alternateParent;
     std::shared_ptr<FolderPanel> m_folderPanel;
     std::shared_ptr<PromoPresenter> m_promoPresenter;

@@ -242,6 +242,56 @@ TEST_F(SetupViewTest, TheCloseButtonAsksTheWindowWhichAsksItsGuard) {
     EXPECT_FALSE(window->isVisible());
 }
 
+// The bar under the status fills by share when the size is known, otherwise keeps moving with
+// the megabytes so far beneath it; the status text stays as the run set it.
+TEST_F(SetupViewTest, ShowsDownloadProgressUnderTheUnchangedStatus) {
+    model->setConsent(true);
+    model->setBusy(true);
+    model->setStatus("Скачиваем официальный OpenCode…");
+    auto* bar = child<QProgressBar>("progressIndicator");
+    auto* caption = child<QLabel>("downloadCaption");
+    EXPECT_FALSE(caption->isVisible());
+    EXPECT_EQ(bar->maximum(), 0) << "busy without a download: the bar just moves";
+
+    struct Row {
+        installer::DownloadProgress progress;
+        int maximum;
+        int value;
+        const char* caption;
+    };
+    const Row rows[] = {
+        {{48'600'000, 121'400'000}, 1000, 400, "49 из 121 МБ"},
+        {{4'200'000, 9'000'000}, 1000, 466, "4,2 из 9,0 МБ"},
+        {{0, 121'400'000}, 1000, 0, "0,0 из 121 МБ"},
+        {{130'000'000, 121'400'000}, 1000, 1000, "121 из 121 МБ"},
+        {{4'200'000, std::nullopt}, 0, -1, "Получено 4,2 МБ"},
+        {{250'000'000, std::nullopt}, 0, -1, "Получено 250 МБ"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.caption);
+        model->setDownloadProgress(row.progress);
+        EXPECT_EQ(text("statusLabel"), "Скачиваем официальный OpenCode…");
+        EXPECT_TRUE(bar->isVisible());
+        EXPECT_EQ(bar->maximum(), row.maximum);
+        if (row.maximum > 0) {
+            EXPECT_EQ(bar->value(), row.value);
+        }
+        EXPECT_TRUE(caption->isVisible());
+        EXPECT_EQ(caption->text(), QString::fromUtf8(row.caption));
+        EXPECT_EQ(bar->accessibleDescription(), caption->text());
+    }
+
+    model->setDownloadProgress(std::nullopt);
+    EXPECT_FALSE(caption->isVisible());
+    EXPECT_EQ(bar->maximum(), 0);
+    // A run that ended leaves no bar, whatever a late size said.
+    model->setDownloadProgress(installer::DownloadProgress{1, 2});
+    model->setBusy(false);
+    model->setFailed(true);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(caption->isVisible());
+}
+
 TEST_F(SetupViewTest, UsesTheCompactFormWhenRoomIsShort) {
     struct Row {
         QSize size;

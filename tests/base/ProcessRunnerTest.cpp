@@ -14,6 +14,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -338,6 +339,42 @@ TEST(ProcessRunnerOutputLimit, OneMebibyteInTotalIsTheLimit) {
         }
         std::filesystem::remove(child);
     }
+}
+
+// The caller watches a long child's work; the beats keep their interval and stop with it.
+TEST(ProcessRunnerHeartbeat, BeatsAtItsIntervalWhileTheChildRuns) {
+    std::vector<std::chrono::steady_clock::time_point> beats;
+    const auto started = std::chrono::steady_clock::now();
+    const auto result =
+        run(kChild, {"sleep", "1"}, std::nullopt, 20,
+            Heartbeat{100ms, [&] { beats.push_back(std::chrono::steady_clock::now()); }});
+    const auto ended = std::chrono::steady_clock::now();
+    EXPECT_EQ(result.status, 0);
+    ASSERT_GE(beats.size(), 2U) << "a one-second child is looked at more than once";
+    EXPECT_GE(beats.front() - started, 100ms);
+    for (std::size_t i = 1; i < beats.size(); ++i)
+        EXPECT_GE(beats[i] - beats[i - 1], 100ms);
+    EXPECT_LE(beats.back(), ended);
+}
+
+// A beat that throws ends the run: the child and its group are gone before the error passes.
+TEST(ProcessRunnerHeartbeat, AThrowingBeatStopsTheChild) {
+    TempHome home;
+    const auto child = (home / "child.pid").string();
+    const auto grandchild = (home / "grandchild.pid").string();
+    int beats = 0;
+    EXPECT_THROW((void)run(kChild,
+                           {"pid", child, "fork", grandchild, "sleep", "30", "end", "sleep", "30"},
+                           std::nullopt, 20,
+                           Heartbeat{50ms,
+                                     [&] {
+                                         if (++beats == 3)
+                                             throw std::runtime_error("stop watching");
+                                     }}),
+                 std::runtime_error);
+    EXPECT_EQ(beats, 3);
+    for (const auto& file : {child, grandchild})
+        EXPECT_TRUE(goneSoon(readPid(file))) << file;
 }
 
 TEST(ProcessRunnerRequire, NonZeroExitFailsWithTheCallersMessage) {

@@ -1,8 +1,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -283,6 +286,118 @@ TEST_F(Download, RefusesLinksInTheCachePath) {
         EXPECT_EQ(entries(home / "elsewhere"), std::vector<std::string>{"OpenCode.dmg"});
         fs::remove(row.link);
     }
+}
+
+// What the download observer heard, with when, in order.
+struct Heard {
+    std::optional<DownloadProgress> progress;
+    std::chrono::steady_clock::time_point at;
+};
+
+std::vector<Heard> downloadWatched(InstallerCore core, const std::string& sha256,
+                                   std::optional<std::uint64_t> expected, std::string& outcome) {
+    std::vector<Heard> heard;
+    core.setDownloadObserver([&](const std::optional<DownloadProgress>& progress) {
+        heard.push_back({progress, std::chrono::steady_clock::now()});
+    });
+    outcome = test::outcomeOf([&] { (void)core.download(kUrl, sha256, kName, expected); });
+    return heard;
+}
+
+// curl writes the payload in four parts a third of a second apart; the engine sees the file grow.
+TEST_F(Download, PublishesTheGrowthOfTheUnfinishedFileAndThenItsEnd) {
+    standIn("for part in 0 1 2 3; do\n"
+            "  dd if='" +
+            (home / "fixture/payload").string() +
+            "' bs=50000 skip=$part count=1 status=none >> \"$out\"\n"
+            "  sleep 0.35\ndone");
+    for (const std::optional<std::uint64_t> expected :
+         {std::optional<std::uint64_t>(200'000), std::optional<std::uint64_t>()}) {
+        SCOPED_TRACE(expected ? "with a size" : "without a size");
+        fs::remove_all(downloads());
+        std::string outcome;
+        const auto heard = downloadWatched(core(), payloadHash(), expected, outcome);
+        EXPECT_EQ(outcome, test::kPassed);
+
+        ASSERT_GE(heard.size(), 4U) << "the start, some growth and the end";
+        EXPECT_EQ(heard.front().progress, (DownloadProgress{0, expected}));
+        EXPECT_FALSE(heard.back().progress.has_value());
+        std::uint64_t last = 0;
+        for (std::size_t i = 1; i + 1 < heard.size(); ++i) {
+            ASSERT_TRUE(heard[i].progress.has_value()) << "the end is told once, last";
+            EXPECT_GT(heard[i].progress->received, last) << "only changes are told";
+            EXPECT_LE(heard[i].progress->received, 200'000U);
+            EXPECT_EQ(heard[i].progress->expected, expected);
+            last = heard[i].progress->received;
+            if (i > 1) {
+                EXPECT_GE(heard[i].at - heard[i - 1].at, std::chrono::milliseconds(250))
+                    << "never looked at more often than every 250 ms";
+            }
+        }
+        EXPECT_GE(last, 100'000U) << "growth between the parts was seen";
+    }
+}
+
+TEST_F(Download, EndsTheProgressOnFailuresAndSaysNothingForTheCache) {
+    struct Row {
+        const char* name;
+        std::string action;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"curl fails", "printf partial > \"$out\"; sleep 0.4; exit 22",
+         test::failureText(kNoDownload)},
+        {"wrong bytes", "printf other > \"$out\"; sleep 0.4", test::failureText(kChecksum)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(home / "curl-args");
+        standIn(row.action);
+        std::string outcome;
+        const auto heard = downloadWatched(core(), payloadHash(), 7, outcome);
+        EXPECT_EQ(outcome, row.expected);
+        ASSERT_FALSE(heard.empty());
+        EXPECT_FALSE(heard.back().progress.has_value());
+        EXPECT_EQ(
+            std::count_if(heard.begin(), heard.end(), [](const Heard& h) { return !h.progress; }),
+            1);
+    }
+
+    servePayload();
+    std::string outcome;
+    (void)downloadWatched(core(), payloadHash(), std::nullopt, outcome);
+    ASSERT_EQ(outcome, test::kPassed);
+    EXPECT_TRUE(downloadWatched(core(), payloadHash(), std::nullopt, outcome).empty())
+        << "a cached file downloads nothing";
+    EXPECT_EQ(outcome, test::kPassed);
+}
+
+TEST(PayloadSize, IsAPositiveCountInDecimalDigitsOrNothing) {
+    struct Row {
+        const char* text;
+        std::optional<std::uint64_t> size;
+    };
+    const Row rows[] = {
+        {"121400000", 121'400'000},
+        {"1", 1},
+        {"007", 7},
+        {"18446744073709551615", UINT64_MAX},
+        {"18446744073709551616", std::nullopt},
+        {"0", std::nullopt},
+        {"", std::nullopt},
+        {"-5", std::nullopt},
+        {"+5", std::nullopt},
+        {"5 ", std::nullopt},
+        {" 5", std::nullopt},
+        {"1e6", std::nullopt},
+        {"12.5", std::nullopt},
+        {"٣", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(InstallerCore::payloadSize({{"url", kUrl}, {"size", row.text}}), row.size);
+    }
+    EXPECT_EQ(InstallerCore::payloadSize({{"url", kUrl}}), std::nullopt);
 }
 
 class HashFile : public ::testing::Test {

@@ -3,6 +3,9 @@
 // loopback service.
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
@@ -193,6 +196,45 @@ TEST(SandboxRun, RolesFromTheCommandLineAreInstalledInTableOrder) {
     EXPECT_TRUE(fs::exists(home / "Movies/Orvek Studio/.opencode/opencode.jsonc"));
     EXPECT_TRUE(fs::exists(home / "Documents/Orvek Workspaces/developer/AGENTS.md"));
     EXPECT_FALSE(fs::exists(home / "Documents/Orvek Workspaces/analyst"));
+}
+
+// A slow service: the window's bar follows both downloads from the growth of their files (sizes
+// from the manifest), each ends before the next status, and the status texts are the usual ones.
+TEST(SandboxRun, ASlowDownloadShowsItsProgressBesideTheUnchangedTexts) {
+    const auto result = sandbox({"run", "--scenario", "fresh", "--slow"});
+    ASSERT_EQ(result.status, 0) << result.standardError;
+
+    std::string statuses;
+    std::vector<std::vector<std::pair<std::uint64_t, std::string>>> downloads(1);
+    std::istringstream lines(result.standardOutput);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "download: done") {
+            downloads.emplace_back();
+            continue;
+        }
+        std::uint64_t received = 0;
+        char expected[32] = {};
+        if (std::sscanf(line.c_str(), "download: %" SCNu64 " of %31s bytes", &received, expected) ==
+            2) {
+            downloads.back().emplace_back(received, expected);
+            continue;
+        }
+        statuses += line + "\n";
+    }
+    EXPECT_EQ(statuses, rows().front().expected) << "the same texts as a run at full speed";
+    downloads.pop_back();
+    ASSERT_EQ(downloads.size(), 2U) << result.standardOutput << "the image, then the helper";
+    for (const auto& download : downloads) {
+        ASSERT_GE(download.size(), 3U) << result.standardOutput;
+        EXPECT_EQ(download.front().first, 0U);
+        const auto& size = download.front().second;
+        EXPECT_NE(size, "?") << "the manifest gives each payload's size";
+        for (std::size_t i = 1; i < download.size(); ++i) {
+            EXPECT_GT(download[i].first, download[i - 1].first);
+            EXPECT_EQ(download[i].second, size);
+            EXPECT_LE(download[i].first, std::stoull(size));
+        }
+    }
 }
 
 // The saved connection is patched in place: the default model and the two missing models change,

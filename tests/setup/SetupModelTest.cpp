@@ -80,6 +80,11 @@ std::string valueOf(const SetupModel& model, Property property) {
         return model.skillsStatus();
     case Property::canChooseAlternateFolder:
         return flag(model.canChooseAlternateFolder());
+    case Property::downloadProgress:
+        if (const auto& progress = model.downloadProgress())
+            return std::to_string(progress->received) + "/" +
+                   (progress->expected ? std::to_string(*progress->expected) : "?");
+        return "none";
     }
     return "?";
 }
@@ -287,6 +292,48 @@ TEST_F(SetupModelTest, WorkerOnlyPostsAndProgressReachesStatusInOrder) {
     EXPECT_TRUE(model->ready());
     EXPECT_FALSE(model->failed());
     EXPECT_TRUE(model->consent());
+}
+
+// Download sizes travel like the texts: posted in order, on the main thread only, and the
+// status text is never touched by them.
+TEST_F(SetupModelTest, DownloadProgressIsItsOwnPropertyAndEndsWithTheRun) {
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failing run" : "successful run");
+        auto withServices = services({"Скачиваем официальный OpenCode…"}, [fails] {
+            if (fails)
+                throw base::InstallerFailure("Не удалось скачать компонент.");
+        });
+        SetupServices::DownloadSink sink;
+        const auto runMain = withServices.main;
+        withServices.observeDownloads = [&sink](const SetupServices::DownloadSink& given) {
+            sink = given;
+        };
+        // The run reports two sizes and, when it fails, stops before telling the end.
+        withServices.main = [&sink, runMain, fails](const Progress& progress) {
+            ASSERT_TRUE(sink) << "the sink is given before the run";
+            sink(installer::DownloadProgress{0, 1000});
+            sink(installer::DownloadProgress{400, 1000});
+            if (!fails)
+                sink(std::nullopt);
+            runMain(progress);
+        };
+        const auto model = makeModel(std::move(withServices));
+        const Recorder recorder(*model);
+        model->setConsent(true);
+        model->start();
+        worker.runAll();
+        EXPECT_FALSE(model->downloadProgress().has_value())
+            << "nothing lands before the main queue runs";
+        mainQueue.runAll();
+
+        // A failed run clears what its download left.
+        EXPECT_EQ(recorder.values(Property::downloadProgress),
+                  (std::vector<std::string>{"0/1000", "400/1000", "none"}));
+        EXPECT_FALSE(model->downloadProgress().has_value());
+        const auto statuses = recorder.values(Property::status);
+        ASSERT_GE(statuses.size(), 2U);
+        EXPECT_EQ(statuses[1], "Скачиваем официальный OpenCode…");
+    }
 }
 
 TEST_F(SetupModelTest, SuccessOffersTheSkillsStep) {
