@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/Brand.h"
+#include "app/CatPortrait.h"
 #include "app/MainWindow.h"
 
 namespace orvek::app {
@@ -15,17 +17,24 @@ void BrandAlert::apply(QMessageBox& box) {
     box.setWindowModality(Qt::WindowModal);
     box.setTextFormat(Qt::PlainText);
     const QPixmap art = Brand::art(box.devicePixelRatioF());
-    if (!art.isNull())
+    if (!art.isNull()) {
         box.setIconPixmap(art.scaled(QSize(72, 72) * art.devicePixelRatio(), Qt::KeepAspectRatio,
                                      Qt::SmoothTransformation));
+        // The art says the same in words as the cat on the main screen.
+        if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+            icon->setAccessibleName(QString::fromUtf8(CatPortrait::kAccessibleName));
+            icon->setAccessibleDescription(QString::fromUtf8(CatPortrait::kAccessibleDescription));
+        }
+    }
     // Before the style sheet, so the buttons are sized for the brand font.
     for (auto* button : box.buttons())
-        button->setFont(Brand::font(13, QFont::DemiBold));
+        prepareButton(*button);
     box.setStyleSheet(
         QStringLiteral("QMessageBox { background: %1; }"
                        " QPushButton { background: white; color: %2; border: 1px solid %2;"
                        " border-radius: 10px; padding: 8px 18px; }"
                        " QPushButton:default { background: %3; }"
+                       " QPushButton:focus { border-width: 2px; padding: 7px 17px; }"
                        " QPushButton:pressed { background: %4; }")
             .arg(Brand::canvas().name(), Brand::ink().name(), Brand::lime().name(),
                  Brand::lime().darker(112).name()));
@@ -39,6 +48,14 @@ void BrandAlert::apply(QMessageBox& box) {
         layout->setContentsMargins(24, 22, 24, 20);
         layout->setSpacing(14);
     }
+}
+
+void BrandAlert::prepareButton(QAbstractButton& button) {
+    button.setFont(Brand::font(13, QFont::DemiBold));
+    // Return presses the alert's default button wherever the focus is, as on the Mac; Space
+    // presses the focused one. Otherwise the default would wander with the focus.
+    if (auto* push = qobject_cast<QPushButton*>(&button))
+        push->setAutoDefault(false);
 }
 
 } // namespace orvek::app

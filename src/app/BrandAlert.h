@@ -1,5 +1,6 @@
 #pragma once
 
+class QAbstractButton;
 class QMessageBox;
 
 namespace orvek::app {
@@ -10,6 +11,8 @@ class BrandAlert {
 public:
     /// Styles `box` once its texts and buttons are set.
     static void apply(QMessageBox& box);
+    /// Gives a button added after `apply` the same font and keyboard behaviour.
+    static void prepareButton(QAbstractButton& button);
 };
 
 } // namespace orvek::app

@@ -49,8 +49,21 @@ void BrandCheckBox::paintEvent(QPaintEvent*) {
     }
     painter.setPen(isEnabled() ? Brand::ink() : Brand::muted());
     painter.setFont(font());
-    painter.drawText(QRect(kLabelIndent, 0, width() - kLabelIndent, height()),
-                     Qt::AlignVCenter | Qt::AlignLeft, text());
+    const QRect label(kLabelIndent, 0, width() - kLabelIndent, height());
+    painter.drawText(label, Qt::AlignVCenter | Qt::AlignLeft, text());
+    // A ticked box looks the same with and without the focus, so the label carries the mark.
+    if (hasFocus() && isEnabled()) {
+        const QRect drawn =
+            painter.fontMetrics().boundingRect(label, Qt::AlignVCenter | Qt::AlignLeft, text());
+        QPainterPath ring;
+        ring.addRoundedRect(QRectF(drawn)
+                                .adjusted(-4.5, -1.5, 4.5, 1.5)
+                                .intersected(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)),
+                            5, 5);
+        painter.setPen(QPen(Brand::ink(), 1.0, Qt::DotLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(ring);
+    }
 }
 
 } // namespace orvek::app

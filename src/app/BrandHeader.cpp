@@ -14,7 +14,11 @@ namespace {
 /// A small ink tile with a lime paw print, echoing the art.
 class BrandMark final : public QWidget {
 public:
-    explicit BrandMark(QWidget* parent) : QWidget(parent) { setFixedSize(26, 26); }
+    explicit BrandMark(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("brandMark"));
+        setFixedSize(26, 26);
+        setAccessibleName(QStringLiteral("Знак Орвека"));
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {

@@ -44,6 +44,13 @@ void BrandSecondaryButton::paintEvent(QPaintEvent*) {
     painter.fillPath(shape, fill);
     painter.setPen(QPen(outline, 1.0));
     painter.drawPath(shape);
+    // The keyboard's place needs a mark of its own: the ink outline alone is also the hover.
+    if (hasFocus() && isEnabled()) {
+        QPainterPath ring;
+        ring.addRoundedRect(box.adjusted(3.5, 3.5, -3.5, -3.5), 8, 8);
+        painter.setPen(QPen(Brand::ink(), 1.0, Qt::DotLine));
+        painter.drawPath(ring);
+    }
     painter.setPen(label);
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());

@@ -9,6 +9,7 @@ namespace orvek::app {
 CatPortrait::CatPortrait(int side, QWidget* parent) : QWidget(parent), m_art(Brand::art(2.0)) {
     setObjectName(QStringLiteral("catPortrait"));
     setAccessibleName(QString::fromUtf8(kAccessibleName));
+    setAccessibleDescription(QString::fromUtf8(kAccessibleDescription));
     setSide(side);
 }
 

@@ -16,6 +16,9 @@ public:
     [[nodiscard]] bool hasArt() const noexcept { return !m_art.isNull(); }
 
     static constexpr const char* kAccessibleName = "Кот Орвека с розовой лапкой";
+    /// The picture in words for those who cannot see it; it carries no instructions.
+    static constexpr const char* kAccessibleDescription =
+        "Иллюстрация: чёрный кот на салатовом круге машет розовой лапкой.";
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,10 +1,29 @@
 #include "app/QtMcpAlerts.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 
 #include "app/BrandAlert.h"
+#include "mcp/McpPresenter.h"
 
 namespace orvek::app {
+namespace {
+
+// What a button does when its label alone does not say it; "Закрыть" needs no words.
+QString descriptionOf(const std::string& label) {
+    using mcp::McpPresenter;
+    if (label == McpPresenter::kCheckButton)
+        return QStringLiteral(
+            "Проверяет доступность MCP без генерации; настройки OpenCode не меняются.");
+    if (label == McpPresenter::kConnectButton)
+        return QStringLiteral(
+            "Проверяет сохранённый доступ через CLI и только после успешной проверки переключает MCP в настройках OpenCode на локальное подключение.");
+    if (label == McpPresenter::kCancelButton)
+        return QStringLiteral("Прекращает проверку; ожидающее изменение настроек не вносится.");
+    return {};
+}
+
+} // namespace
 
 QtMcpAlerts::QtMcpAlerts(QWidget* parent) : m_parent(parent) {}
 
@@ -17,8 +36,13 @@ std::unique_ptr<QMessageBox> QtMcpAlerts::build(const mcp::McpAlert& alert, QWid
     bool first = true;
     for (const auto& label : alert.buttons) {
         auto* button = box->addButton(QString::fromStdString(label), QMessageBox::ActionRole);
-        if (first)
+        button->setAccessibleDescription(descriptionOf(label));
+        // The first button of each of these alerts leaves without acting ("Закрыть",
+        // "Отмена"), so it is both the default and what Escape and the close box press.
+        if (first) {
             box->setDefaultButton(button);
+            box->setEscapeButton(button);
+        }
         first = false;
     }
     BrandAlert::apply(*box);

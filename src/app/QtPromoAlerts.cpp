@@ -15,6 +15,21 @@
 #include "promo/PromoPresenter.h"
 
 namespace orvek::app {
+namespace {
+
+// What a button does beyond its label: above all that copying keeps the alert open.
+QString descriptionOf(const std::string& label) {
+    using promo::PromoPresenter;
+    if (label == PromoPresenter::kCopyButton)
+        return QStringLiteral("Копирует промокод в буфер обмена; предложение остаётся открытым.");
+    if (label == PromoPresenter::kTopUpButton)
+        return QStringLiteral("Открывает страницу пополнения баланса Орвека в браузере.");
+    if (label == PromoPresenter::kNotNowButton)
+        return QStringLiteral("Закрывает предложение; промокод не копируется.");
+    return {};
+}
+
+} // namespace
 
 QtPromoAlerts::QtPromoAlerts(QWidget* parent) : m_parent(parent) {}
 
@@ -35,9 +50,12 @@ std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert
                        promo::PromoPresenter::kCodeFieldHeight);
     code->setFont(Brand::font(14, QFont::DemiBold));
     code->setAccessibleName(QStringLiteral("Промокод"));
+    code->setAccessibleDescription(QStringLiteral(
+        "Только для чтения: код можно выделить и скопировать или нажать «Копировать код»."));
     code->setStyleSheet(
         QStringLiteral("QLineEdit { background: white; color: %1;"
-                       " border: 1px solid %2; border-radius: 8px; padding: 0 10px; }")
+                       " border: 1px solid %2; border-radius: 8px; padding: 0 10px; }"
+                       " QLineEdit:focus { border: 2px solid %1; padding: 0 9px; }")
             .arg(Brand::ink().name(), Brand::border().name()));
     // QMessageBox has no accessory view: the field goes into its grid under the texts, after
     // everything that rebuilds that grid.
@@ -55,9 +73,13 @@ std::unique_ptr<QMessageBox> QtPromoAlerts::build(const promo::PromoAlert& alert
     bool first = true;
     for (const auto& label : alert.buttons) {
         auto* button = box->addButton(QString::fromStdString(label), QMessageBox::ActionRole);
-        button->setFont(Brand::font(13, QFont::DemiBold));
+        BrandAlert::prepareButton(*button);
+        button->setAccessibleDescription(descriptionOf(label));
         if (first)
             box->setDefaultButton(button);
+        // Escape and the close box leave without acting; never the copy, which stays.
+        if (label == promo::PromoPresenter::kNotNowButton)
+            box->setEscapeButton(button);
         first = false;
     }
     return box;

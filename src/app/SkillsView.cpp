@@ -55,6 +55,9 @@ SkillsView::SkillsView(std::shared_ptr<setup::SetupModel> model, QWidget* parent
     : QScrollArea(parent), m_model(std::move(model)) {
     setObjectName(QStringLiteral("skillsView"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
+    // Tab goes straight to the controls; the area still scrolls with the keys they pass on,
+    // and brings each focused control into view.
+    setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -70,10 +73,11 @@ SkillsView::SkillsView(std::shared_ptr<setup::SetupModel> model, QWidget* parent
             .arg(Brand::border().darker(125).name(), Brand::muted().name()));
     build();
 
-    // Return installs the selection wherever the focus is on this screen.
+    // Return installs the selection wherever the focus is in the sheet, and also after an
+    // installation has disabled the focused control and so left nothing focused.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, m_install, [this] {
             if (m_install->isEnabled() && m_install->isVisible())
                 m_install->click();
@@ -139,6 +143,7 @@ void SkillsView::build() {
 
     m_progress = new QProgressBar(content);
     m_progress->setObjectName(QStringLiteral("skillsProgress"));
+    m_progress->setAccessibleName(QStringLiteral("Ход установки навыков"));
     m_progress->setRange(0, 0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(6);
@@ -162,6 +167,8 @@ void SkillsView::build() {
     m_alternate =
         new BrandSecondaryButton(QStringLiteral("Выбрать другую рабочую папку…"), m_failure);
     m_alternate->setObjectName(QStringLiteral("alternateFolderButton"));
+    m_alternate->setAccessibleDescription(QStringLiteral(
+        "Открывает выбор папки, в которой будет создана новая рабочая папка Орвека; существующие файлы останутся на месте."));
     failureLayout->addWidget(m_alternate, 0, Qt::AlignLeft);
     statusBlock->addWidget(m_failure);
     outer->addLayout(statusBlock);
@@ -284,15 +291,28 @@ void SkillsView::refresh() {
     m_failure->setVisible(failed);
     m_alternate->setVisible(failed && model.canChooseAlternateFolder());
 
-    if (busy)
+    if (busy) {
         m_install->setText(QStringLiteral("Добавляем навыки…"));
-    else if (failed)
+        m_install->setAccessibleDescription(
+            QStringLiteral("Навыки устанавливаются; дождитесь окончания."));
+    } else if (failed) {
         m_install->setText(QStringLiteral("Повторить навыки"));
-    else
+        m_install->setAccessibleDescription(QStringLiteral(
+            "Повторяет установку для отмеченных ролей, навыки которых ещё не добавлены."));
+    } else {
         m_install->setText(QStringLiteral("Установить выбранные"));
+        m_install->setAccessibleDescription(QStringLiteral(
+            "Создаёт рабочую папку для каждой отмеченной роли и добавляет её навыки во все проекты OpenCode."));
+    }
     m_install->setEnabled(!busy);
 
     m_skip->setText(failed ? QStringLiteral("Продолжить") : QStringLiteral("Пропустить"));
+    m_skip->setAccessibleDescription(
+        failed
+            ? QStringLiteral(
+                  "Закрывает этот шаг без оставшихся навыков; уже добавленные файлы сохраняются.")
+            : QStringLiteral(
+                  "Закрывает этот шаг без установки; навыки можно добавить позже кнопкой «Навыки»."));
     m_skip->setEnabled(!busy);
 }
 

@@ -13,7 +13,19 @@ SymbolIcon::SymbolIcon(QWidget* parent) : QWidget(parent) {
 void SymbolIcon::setSymbol(const QString& name, const QColor& color) {
     m_symbol = name;
     m_color = color;
+    // The mark tells the outcome by shape and colour alone, so it says it in words as well.
+    setAccessibleName(meaningOf(name));
     update();
+}
+
+QString SymbolIcon::meaningOf(const QString& name) {
+    if (name == QStringLiteral("exclamationmark.circle"))
+        return QStringLiteral("Внимание");
+    if (name == QStringLiteral("checkmark.circle"))
+        return QStringLiteral("Готово");
+    if (name == QStringLiteral("clock"))
+        return QStringLiteral("Выполняется");
+    return {};
 }
 
 void SymbolIcon::paintEvent(QPaintEvent*) {

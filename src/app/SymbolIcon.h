@@ -13,9 +13,13 @@ class SymbolIcon : public QWidget {
 public:
     explicit SymbolIcon(QWidget* parent = nullptr);
 
+    /// Also names the mark for assistive technology by what it means; no symbol, no name.
     void setSymbol(const QString& name, const QColor& color);
     [[nodiscard]] const QString& symbol() const noexcept { return m_symbol; }
     [[nodiscard]] QSize sizeHint() const override { return {20, 20}; }
+
+    /// What a symbol says in words; empty for no symbol or one this icon does not draw.
+    [[nodiscard]] static QString meaningOf(const QString& name);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

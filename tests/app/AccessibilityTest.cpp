@@ -1,17 +1,22 @@
 // Every control a user can reach must tell assistive technology what it is: the test walks the
 // accessibility tree of each screen and alert the render mode knows and fails on an interactive
-// element without a name.
+// element without a name, on a picture or progress bar without one, and on a control whose
+// purpose its name alone does not tell and that has no description.
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <gtest/gtest.h>
 
 #include "AppModelFixture.h"
+#include "app/CatPortrait.h"
 #include "app/MainWindow.h"
+#include "app/QtFolderPanel.h"
 #include "app/RenderScreens.h"
 #include "app/SkillsView.h"
+#include "app/SymbolIcon.h"
 
 namespace orvek::app {
 namespace {
@@ -32,63 +37,149 @@ bool interactive(QAccessible::Role role) {
     }
 }
 
-// The interactive elements without a name below `item`, by role and class.
+// What shows rather than tells and so needs words: progress, the art, the status marks and the
+// brand's mark.
+bool meaningful(QAccessibleInterface* item) {
+    if (item->role() == QAccessible::ProgressBar || item->role() == QAccessible::Graphic)
+        return true;
+    QObject* object = item->object();
+    if (qobject_cast<CatPortrait*>(object) != nullptr)
+        return true;
+    if (const auto* icon = qobject_cast<SymbolIcon*>(object))
+        return !icon->symbol().isEmpty();
+    return object != nullptr && object->objectName() == QLatin1String("brandMark");
+}
+
+QString describe(QAccessibleInterface* item) {
+    return QStringLiteral("%1 %2 %3")
+        .arg(item->role())
+        .arg(item->object() ? item->object()->metaObject()->className() : "?")
+        .arg(item->text(QAccessible::Name));
+}
+
+// The elements below `item` that a user would need words for and that have none.
 void unnamed(QAccessibleInterface* item, QStringList& missing) {
     if (!item || item->state().invisible)
         return;
-    if (interactive(item->role()) && item->text(QAccessible::Name).trimmed().isEmpty())
-        missing << QStringLiteral("%1 %2")
-                       .arg(item->role())
-                       .arg(item->object() ? item->object()->metaObject()->className() : "?");
+    if ((interactive(item->role()) || meaningful(item)) &&
+        item->text(QAccessible::Name).trimmed().isEmpty())
+        missing << describe(item);
     for (int i = 0; i < item->childCount(); ++i)
         unnamed(item->child(i), missing);
 }
 
-QStringList unnamedIn(QWidget& widget) {
+// Labels that say all there is to say about what the control does.
+bool selfExplanatory(const QString& name) {
+    return name == QStringLiteral("Закрыть");
+}
+
+// The controls below `item` whose name does not tell their purpose and that have no
+// description.
+void undescribed(QAccessibleInterface* item, QStringList& missing) {
+    if (!item || item->state().invisible)
+        return;
+    if (interactive(item->role()) && !selfExplanatory(item->text(QAccessible::Name)) &&
+        item->text(QAccessible::Description).trimmed().isEmpty())
+        missing << describe(item);
+    for (int i = 0; i < item->childCount(); ++i)
+        undescribed(item->child(i), missing);
+}
+
+using Walk = void (*)(QAccessibleInterface*, QStringList&);
+
+QStringList walk(QWidget& widget, Walk check = &unnamed) {
     widget.show();
     QApplication::processEvents();
     QStringList missing;
-    unnamed(QAccessible::queryAccessibleInterface(&widget), missing);
+    check(QAccessible::queryAccessibleInterface(&widget), missing);
     return missing;
 }
 
-const char* const kWindowScreens[] = {
-    "welcome", "installing",   "auth",       "waitclient",       "cancel",          "ready",
-    "failure", "failure-long", "ready-long", "skills-autoclose", "skills-continue",
-};
-const char* const kSkillsScreens[] = {"skills", "skills-all", "skills-busy", "skills-error",
-                                      "skills-ready"};
-const char* const kAlertScreens[] = {"close-busy", "mcp-info",  "mcp-progress",
-                                     "mcp-result", "mcp-error", "promo-fixture"};
+QStringList unnamedIn(QWidget& widget) {
+    return walk(widget, &unnamed);
+}
+
+// Every screen the render mode knows, by kind, so a screen added to its table is walked too.
+QStringList screensOf(RenderScreens::Content content) {
+    QStringList screens;
+    for (const auto& name : RenderScreens::names())
+        if (RenderScreens::contentFor(name) == content)
+            screens << name;
+    return screens;
+}
 
 TEST(Accessibility, EveryControlOfTheWindowHasAName) {
-    for (const char* screen : kWindowScreens) {
-        SCOPED_TRACE(screen);
+    for (const auto& screen : screensOf(RenderScreens::Content::setup)) {
+        SCOPED_TRACE(screen.toStdString());
         test::AppModelFixture fixture;
-        RenderScreens::applyState(QString::fromLatin1(screen), *fixture.model);
+        RenderScreens::applyState(screen, *fixture.model);
         MainWindow window(fixture.model);
-        EXPECT_EQ(unnamedIn(window), QStringList());
+        EXPECT_EQ(unnamedIn(window).join(QStringLiteral("; ")).toStdString(), "");
+        EXPECT_EQ(walk(window, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
     }
 }
 
 TEST(Accessibility, EveryControlOfTheSkillsSheetHasAName) {
-    for (const char* screen : kSkillsScreens) {
-        SCOPED_TRACE(screen);
+    for (const auto& screen : screensOf(RenderScreens::Content::skills)) {
+        SCOPED_TRACE(screen.toStdString());
         test::AppModelFixture fixture;
-        RenderScreens::applyState(QString::fromLatin1(screen), *fixture.model);
+        RenderScreens::applyState(screen, *fixture.model);
         SkillsView view(fixture.model);
-        EXPECT_EQ(unnamedIn(view), QStringList());
+        EXPECT_EQ(unnamedIn(view).join(QStringLiteral("; ")).toStdString(), "");
+        EXPECT_EQ(walk(view, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
     }
 }
 
 TEST(Accessibility, EveryControlOfEachAlertHasAName) {
-    for (const char* screen : kAlertScreens) {
-        SCOPED_TRACE(screen);
-        const auto alert = RenderScreens::buildAlert(QString::fromLatin1(screen), nullptr);
+    for (const auto& screen : screensOf(RenderScreens::Content::alert)) {
+        SCOPED_TRACE(screen.toStdString());
+        const auto alert = RenderScreens::buildAlert(screen, nullptr);
         ASSERT_NE(alert, nullptr);
-        EXPECT_EQ(unnamedIn(*alert), QStringList());
+        EXPECT_EQ(unnamedIn(*alert).join(QStringLiteral("; ")).toStdString(), "");
+        EXPECT_EQ(walk(*alert, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
         alert->hide();
     }
+}
+
+TEST(Accessibility, TheArtAndTheStatusMarksSayWhatTheyShow) {
+    test::AppModelFixture fixture;
+    MainWindow window(fixture.model);
+    window.show();
+    const auto* cat = window.findChild<CatPortrait*>();
+    ASSERT_NE(cat, nullptr);
+    EXPECT_EQ(cat->accessibleName(), QString::fromUtf8(CatPortrait::kAccessibleName));
+    EXPECT_FALSE(cat->accessibleDescription().isEmpty());
+
+    // The alerts' icon is the same art with the same words.
+    const auto alert = RenderScreens::buildAlert(QStringLiteral("mcp-info"), nullptr);
+    ASSERT_NE(alert, nullptr);
+    const auto* icon = alert->findChild<QWidget*>(QStringLiteral("qt_msgboxex_icon_label"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->accessibleName(), QString::fromUtf8(CatPortrait::kAccessibleName));
+
+    struct Row {
+        const char* symbol;
+        const char* meaning;
+    };
+    const Row rows[] = {{"exclamationmark.circle", "Внимание"},
+                        {"checkmark.circle", "Готово"},
+                        {"clock", "Выполняется"},
+                        {"", ""}};
+    SymbolIcon mark;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.symbol);
+        mark.setSymbol(QString::fromLatin1(row.symbol), Qt::black);
+        EXPECT_EQ(mark.accessibleName(), QString::fromUtf8(row.meaning));
+    }
+}
+
+TEST(Accessibility, EveryControlOfTheFolderPanelHasAName) {
+    const setup::FolderPanelRequest request{"Другая рабочая папка",
+                                            "В выбранной папке будет создана новая папка Орвека.",
+                                            "Создать новую папку"};
+    const auto panel = QtFolderPanel::buildDialog(request, nullptr);
+    EXPECT_EQ(unnamedIn(*panel).join(QStringLiteral("; ")).toStdString(), "");
+    panel->hide();
 }
 
 } // namespace
