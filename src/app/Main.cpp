@@ -1,17 +1,9 @@
-#include <cstdio>
-#include <exception>
-#include <memory>
+#include <QStringList>
+#include <QtGlobal>
 
-#include <QApplication>
-
-#include "app/AppDelegate.h"
-#include "app/Brand.h"
+#include "app/App.h"
 #include "app/LaunchOptions.h"
 #include "app/OffscreenNotices.h"
-#include "app/QtMainExecutor.h"
-#include "app/QtWorkspace.h"
-#include "setup/SetupModel.h"
-#include "setup/ThreadExecutor.h"
 
 namespace {
 
@@ -22,12 +14,17 @@ QStringList argumentsOf(int argc, char** argv) {
     return arguments;
 }
 
-// A render on a machine without a display draws offscreen instead of failing to connect.
+// A render on a Linux machine without a display draws offscreen instead of failing to connect.
+// A Mac always has its window server, and a bundle ships no offscreen platform.
 void chooseRenderPlatform(const orvek::app::LaunchOptions& options) {
+#if defined(__APPLE__)
+    (void)options;
+#else
     if (!options.renderRequested || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         return;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
 }
 
 } // namespace
@@ -43,27 +40,7 @@ int Main::main(int argc, char** argv) {
     const auto options = LaunchOptions::parse(argumentsOf(argc, argv));
     chooseRenderPlatform(options);
     silenceOffscreenNotices();
-
-    QApplication application(argc, argv);
-    Brand::applyAppearance(application);
-    QApplication::setQuitOnLastWindowClosed(
-        AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
-
-    // Destroyed in reverse: the workers stop (finishing their task) before what they use goes.
-    QtWorkspace workspace;
-    QtMainExecutor mainExecutor;
-    setup::ThreadExecutor workers;
-    std::shared_ptr<setup::SetupModel> model;
-    try {
-        model = setup::SetupModel::create(workspace, mainExecutor, workers);
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-        return 1;
-    }
-
-    AppDelegate delegate(std::move(model), options);
-    delegate.applicationDidFinishLaunching();
-    return QApplication::exec();
+    return App::run(argc, argv, options);
 }
 
 } // namespace orvek::app
