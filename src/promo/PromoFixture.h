@@ -9,8 +9,9 @@
 namespace orvek::promo {
 
 /// The record the render mode draws the promo alert from: a sample code, running from a minute
-/// before `now` to an hour after, a minimum of 100 ₽ and a bonus of at most 500 ₽. It passes
-/// `verifyPromoOffer` at `now` with `fixtureBalancePage`.
+/// before `now` to an hour after, a minimum of 100 ₽ and a bonus of at most 500 ₽, so its terms
+/// read "… Минимум: 100 ₽. Максимальный бонус: 500 ₽. Действует до …" with no top-up
+/// maximum between them. It passes `verifyPromoOffer` at `now` with `fixtureBalancePage`.
 [[nodiscard]] PromoOfferDTO fixturePromoOffer(std::chrono::system_clock::time_point now);
 
 /// A top-up page on `webHost` that is plainly not the real one.

@@ -67,6 +67,11 @@ TEST(PromoVerification, OffersTheIssuedCampaignWithItsTermsSpeltOut) {
     ASSERT_TRUE(offer.has_value());
     EXPECT_EQ(offer->code, "ORVEK-START-50");
     EXPECT_EQ(offer->constraints, kIssuedTerms);
+    // No maximum top-up: the minimum runs straight into the bonus and then the end date.
+    EXPECT_NE(
+        offer->constraints.find(
+            " Минимум: 100 ₽. Максимальный бонус: 500 ₽. Действует до "),
+        std::string::npos);
     EXPECT_EQ(offer->balance, kBalance);
     // The end date, exactly as the record gives it, is what the application formats.
     EXPECT_EQ(formatter.asked, std::vector<Clock::time_point>{issuedCampaign().expiresAt});
