@@ -43,8 +43,15 @@ std::optional<fs::path> bundledResources() {
         return std::nullopt;
     const auto folder = executable->parent_path();
     std::error_code error;
-    if (folder.filename() == "MacOS" && fs::is_directory(folder.parent_path() / "Resources", error))
-        return folder.parent_path() / "Resources";
+    // A bundle is what ships: without the release's manifest nothing could ever be installed
+    // from it, so its resources count as missing. A build tree carries no release values.
+    if (folder.filename() == "MacOS" &&
+        fs::is_directory(folder.parent_path() / "Resources", error)) {
+        const auto resources = folder.parent_path() / "Resources";
+        if (!fs::is_regular_file(resources / "payloads.json", error))
+            return std::nullopt;
+        return resources;
+    }
     if (fs::is_directory(folder / "resources", error))
         return folder / "resources";
     return std::nullopt;
@@ -56,6 +63,9 @@ SetupServices defaultServices(std::shared_ptr<installer::InstallerCore> core,
     services.main = [core](const SetupServices::Progress& progress) {
         core->install(progress);
         core->connect(progress);
+    };
+    services.observeDownloads = [core](const SetupServices::DownloadSink& sink) {
+        core->setDownloadObserver(sink);
     };
     services.profile = [core](const std::string& role) {
         return skills::prepareProfile(*core, role);
