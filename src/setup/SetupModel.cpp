@@ -109,6 +109,15 @@ void SetupModel::start() {
             // A record without the run is reported like any other failure, not as a crash.
             if (!self->m_services.main)
                 throw base::InstallerFailure(kUnexpectedFailureText);
+            // The sink holds the model; whoever keeps it lets go when the run ends, or the
+            // engine and the model would hold each other for good.
+            struct Watching {
+                const SetupServices& services;
+                ~Watching() {
+                    if (services.observeDownloads)
+                        services.observeDownloads({});
+                }
+            } watching{self->m_services};
             if (self->m_services.observeDownloads)
                 self->m_services.observeDownloads(downloads);
             self->m_services.main(progress);
