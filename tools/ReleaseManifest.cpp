@@ -13,6 +13,7 @@
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
 #include "base/NoReplaceRename.h"
+#include "base/Pieces.h"
 #include "base/PlatformError.h"
 #include "base/ProcessRunner.h"
 #include "base/TempFolder.h"
@@ -81,14 +82,9 @@ MeasuredFile measure(const fs::path& path, std::string_view what) {
 
 std::string listingLines(std::string_view listing) {
     std::string lines;
-    while (!listing.empty()) {
-        const auto end = listing.find('\n');
-        if (const auto line = listing.substr(0, end); !line.empty())
+    for (const auto line : base::Pieces(listing, '\n'))
+        if (!line.empty())
             lines += (lines.empty() ? "" : ", ") + std::string(line);
-        if (end == std::string_view::npos)
-            break;
-        listing.remove_prefix(end + 1);
-    }
     return lines.empty() ? "ничего" : lines;
 }
 

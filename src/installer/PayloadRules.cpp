@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/Pieces.h"
+
 namespace orvek::installer::PayloadRules {
 
 bool isDownloadUrl(std::string_view url) noexcept {
@@ -16,18 +18,13 @@ bool isTeamIdentifier(std::string_view team) noexcept {
 
 std::optional<std::string_view> helperEntry(std::string_view listing) noexcept {
     std::optional<std::string_view> entry;
-    while (!listing.empty()) {
-        const auto end = listing.find('\n');
-        const auto line = listing.substr(0, end);
-        if (!line.empty()) {
-            // Only one plain file may come out of the archive: a second line is refusal enough.
-            if (entry)
-                return std::nullopt;
-            entry = line;
-        }
-        if (end == std::string_view::npos)
-            break;
-        listing.remove_prefix(end + 1);
+    for (const auto line : base::Pieces(listing, '\n')) {
+        if (line.empty())
+            continue;
+        // Only one plain file may come out of the archive: a second line is refusal enough.
+        if (entry)
+            return std::nullopt;
+        entry = line;
     }
     if (entry && (*entry == "orvek" || *entry == "./orvek"))
         return entry;

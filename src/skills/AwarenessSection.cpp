@@ -6,6 +6,7 @@
 
 #include "base/InstallerFailure.h"
 #include "base/Json.h"
+#include "base/Pieces.h"
 #include "config/ConfigReader.h"
 
 namespace orvek::skills {
@@ -25,16 +26,9 @@ constexpr const char* kChangedMessage = "Управляемый раздел и�
 
 std::vector<std::string_view> pieces(std::string_view text) {
     std::vector<std::string_view> result;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto end = text.find('/', start);
-        const auto piece = text.substr(start, end == std::string_view::npos ? end : end - start);
+    for (const auto piece : base::Pieces(text, '/'))
         if (!piece.empty())
             result.push_back(piece);
-        if (end == std::string_view::npos)
-            break;
-        start = end + 1;
-    }
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
 #include "base/PathPresence.h"
+#include "base/Pieces.h"
 #include "base/Uuid.h"
 #include "config/PreservedConfig.h"
 #include "skills/AwarenessSection.h"
@@ -60,16 +61,10 @@ AwarenessState loadState(const fs::path& path) {
 bool validCatalogueName(const std::string& name) {
     if (!name.starts_with("skills/") || name.find('\\') != std::string::npos)
         return false;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = name.find('/', start);
-        if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") ==
-            0)
+    for (const auto piece : base::Pieces(name, '/'))
+        if (piece == "..")
             return false;
-        if (end == std::string::npos)
-            return true;
-        start = end + 1;
-    }
+    return true;
 }
 
 } // namespace

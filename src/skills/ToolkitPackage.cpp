@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/FilePrimitives.h"
+#include "base/Pieces.h"
 #include "base/PlatformError.h"
 
 namespace orvek::skills {
@@ -21,16 +22,9 @@ constexpr const char* kOutsideMessage = "Недопустимый путь па�
 constexpr const char* kDamagedMessage = "Повреждён пакет направления.";
 
 bool climbsOut(const std::string& relative) {
-    std::size_t start = 0;
-    while (start <= relative.size()) {
-        const auto end = relative.find('/', start);
-        const auto piece = relative.substr(start, end == std::string::npos ? end : end - start);
+    for (const auto piece : base::Pieces(relative, '/'))
         if (piece == "..")
             return true;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
     return false;
 }
 
