@@ -72,7 +72,9 @@ MeasuredFile measure(const fs::path& path, std::string_view what) {
             refuse("Не обычный файл ({}): {}", {what, path.string()});
         if (attributes.st_size == 0)
             refuse("Пустой файл ({}): {}", {what, path.string()});
-        return {base::hashFile(path), static_cast<std::uint64_t>(attributes.st_size)};
+        // The size written beside the hash is that of the very bytes hashed.
+        auto digest = base::hashOpenFile(descriptor.get(), path);
+        return {std::move(digest.sha256), digest.size};
     } catch (const ReleaseRefusal&) {
         throw;
     } catch (const std::exception& error) {

@@ -52,9 +52,13 @@ std::string hashFile(const std::filesystem::path& path) {
     // Devices and pipes have no end a hash could wait for.
     if (!S_ISREG(attributes.st_mode))
         throw PlatformError(EINVAL, "прочитать файл", path);
+    return hashOpenFile(file.get(), path).sha256;
+}
+
+FileDigest hashOpenFile(int descriptor, const std::filesystem::path& path) {
 #if defined(POSIX_FADV_SEQUENTIAL)
     // Only a hint for a larger read-ahead; the hash is the same without it.
-    (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    (void)::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
 
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
@@ -62,8 +66,9 @@ std::string hashFile(const std::filesystem::path& path) {
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         throw std::bad_alloc();
     std::vector<unsigned char> buffer(kHashChunk);
+    std::uint64_t size = 0;
     for (;;) {
-        const auto count = ::read(file.get(), buffer.data(), buffer.size());
+        const auto count = ::read(descriptor, buffer.data(), buffer.size());
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -73,13 +78,13 @@ std::string hashFile(const std::filesystem::path& path) {
             break;
         if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1)
             throw std::bad_alloc();
+        size += static_cast<std::uint64_t>(count);
     }
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1)
         throw std::bad_alloc();
-
-    return hexDigest(digest.data(), length);
+    return {hexDigest(digest.data(), length), size};
 }
 
 bool isSha256Text(std::string_view text) noexcept {
