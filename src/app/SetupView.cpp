@@ -9,7 +9,6 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QResizeEvent>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -79,37 +78,13 @@ QString megabytes(std::uint64_t bytes) {
 } // namespace
 
 SetupView::SetupView(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
-    : QScrollArea(parent), m_model(std::move(model)) {
+    : BrandScrollArea(parent), m_model(std::move(model)) {
     setObjectName(QStringLiteral("setupView"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
-    // Tab goes straight to the controls; the area still scrolls with the keys they pass on,
-    // and brings each focused control into view.
-    setFocusPolicy(Qt::NoFocus);
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setStyleSheet(
-        QStringLiteral(
-            "QScrollBar:vertical { background: transparent; width: 10px; margin: 4px 2px; }"
-            " QScrollBar:horizontal { background: transparent; height: 10px; margin: 2px 4px; }"
-            " QScrollBar::handle { background: %1; border-radius: 3px; min-height: 32px;"
-            " min-width: 32px; }"
-            " QScrollBar::handle:hover { background: %2; }"
-            " QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
-            " QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-            .arg(Brand::border().darker(125).name(), Brand::muted().name()));
     build();
 
-    // Return presses the primary button wherever the focus is in the window, and also when a
-    // run has disabled the focused control and so left nothing focused.
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, m_primary, [this] {
-            if (m_primary->isEnabled() && m_primary->isVisible())
-                m_primary->click();
-        });
-    }
+    // Return presses the primary button wherever the focus is in the window.
+    pressOnReturn(m_primary);
 
     // The model tells before and after each change; the screen redraws from the new values.
     m_subscription = m_model->observe({{}, [this](setup::SetupModel::Property) { refresh(); }});
@@ -284,7 +259,7 @@ void SetupView::primaryAction() {
 }
 
 void SetupView::resizeEvent(QResizeEvent* event) {
-    QScrollArea::resizeEvent(event);
+    BrandScrollArea::resizeEvent(event);
     // The room the window gives, not the viewport's: a scroll bar coming and going must not
     // flip the form back and forth.
     const QSize room = size();

@@ -3,8 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include <QScrollArea>
-
+#include "app/BrandScrollArea.h"
 #include "setup/SetupModel.h"
 
 class QFrame;
@@ -22,7 +21,7 @@ class SymbolIcon;
 
 /// The main setup screen: what the wizard says and offers in each state of the model, redrawn
 /// on every change. Holds no state of its own; scrolls when given less room than it needs.
-class SetupView : public QScrollArea {
+class SetupView : public BrandScrollArea {
     Q_OBJECT
 
 public:

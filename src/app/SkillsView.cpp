@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -52,37 +51,13 @@ QFrame* makeDivider(QWidget* parent) {
 } // namespace
 
 SkillsView::SkillsView(std::shared_ptr<setup::SetupModel> model, QWidget* parent)
-    : QScrollArea(parent), m_model(std::move(model)) {
+    : BrandScrollArea(parent), m_model(std::move(model)) {
     setObjectName(QStringLiteral("skillsView"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
-    // Tab goes straight to the controls; the area still scrolls with the keys they pass on,
-    // and brings each focused control into view.
-    setFocusPolicy(Qt::NoFocus);
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setStyleSheet(
-        QStringLiteral(
-            "QScrollBar:vertical { background: transparent; width: 10px; margin: 4px 2px; }"
-            " QScrollBar:horizontal { background: transparent; height: 10px; margin: 2px 4px; }"
-            " QScrollBar::handle { background: %1; border-radius: 3px; min-height: 32px;"
-            " min-width: 32px; }"
-            " QScrollBar::handle:hover { background: %2; }"
-            " QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
-            " QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-            .arg(Brand::border().darker(125).name(), Brand::muted().name()));
     build();
 
-    // Return installs the selection wherever the focus is in the sheet, and also after an
-    // installation has disabled the focused control and so left nothing focused.
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, m_install, [this] {
-            if (m_install->isEnabled() && m_install->isVisible())
-                m_install->click();
-        });
-    }
+    // Return installs the selection wherever the focus is in the sheet.
+    pressOnReturn(m_install);
 
     m_subscription = m_model->observe({{}, [this](setup::SetupModel::Property) { refresh(); }});
     refresh();
@@ -250,7 +225,7 @@ bool SkillsView::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    return QScrollArea::eventFilter(watched, event);
+    return BrandScrollArea::eventFilter(watched, event);
 }
 
 void SkillsView::toggleRole(const std::string& id, bool on) {

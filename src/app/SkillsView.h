@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-#include <QScrollArea>
-
+#include "app/BrandScrollArea.h"
 #include "setup/SetupModel.h"
 
 class QLabel;
@@ -21,7 +20,7 @@ class SymbolIcon;
 /// The optional skills step: one box per work role, the run's status and what to do next,
 /// redrawn on every change of the model. Holds no state of its own; scrolls when given less
 /// room than it needs.
-class SkillsView : public QScrollArea {
+class SkillsView : public BrandScrollArea {
     Q_OBJECT
 
 public:

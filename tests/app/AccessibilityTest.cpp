@@ -99,6 +99,13 @@ QStringList unnamedIn(QWidget& widget) {
     return walk(widget, &unnamed);
 }
 
+// Both walks over one screen: every element that needs words has a name, and every control
+// whose name does not tell its purpose has a description.
+void expectNamedAndDescribed(QWidget& widget) {
+    EXPECT_EQ(unnamedIn(widget).join(QStringLiteral("; ")).toStdString(), "");
+    EXPECT_EQ(walk(widget, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
+}
+
 // Every screen the render mode knows, by kind, so a screen added to its table is walked too.
 QStringList screensOf(RenderScreens::Content content) {
     QStringList screens;
@@ -114,8 +121,7 @@ TEST(Accessibility, EveryControlOfTheWindowHasAName) {
         test::AppModelFixture fixture;
         RenderScreens::applyState(screen, *fixture.model);
         MainWindow window(fixture.model);
-        EXPECT_EQ(unnamedIn(window).join(QStringLiteral("; ")).toStdString(), "");
-        EXPECT_EQ(walk(window, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
+        expectNamedAndDescribed(window);
     }
 }
 
@@ -125,8 +131,7 @@ TEST(Accessibility, EveryControlOfTheSkillsSheetHasAName) {
         test::AppModelFixture fixture;
         RenderScreens::applyState(screen, *fixture.model);
         SkillsView view(fixture.model);
-        EXPECT_EQ(unnamedIn(view).join(QStringLiteral("; ")).toStdString(), "");
-        EXPECT_EQ(walk(view, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
+        expectNamedAndDescribed(view);
     }
 }
 
@@ -135,8 +140,7 @@ TEST(Accessibility, EveryControlOfEachAlertHasAName) {
         SCOPED_TRACE(screen.toStdString());
         const auto alert = RenderScreens::buildAlert(screen, nullptr);
         ASSERT_NE(alert, nullptr);
-        EXPECT_EQ(unnamedIn(*alert).join(QStringLiteral("; ")).toStdString(), "");
-        EXPECT_EQ(walk(*alert, &undescribed).join(QStringLiteral("; ")).toStdString(), "");
+        expectNamedAndDescribed(*alert);
         alert->hide();
     }
 }
