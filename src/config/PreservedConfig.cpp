@@ -41,9 +41,11 @@ std::filesystem::path sibling(const std::filesystem::path& target, const char* i
 // its name still leads to the same file: after the commit rename the name leads nowhere.
 class CreatedFile {
 public:
-    explicit CreatedFile(std::filesystem::path path) : m_path(std::move(path)) {
-        m_fd.reset(
-            ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    /// Creates `path`'s name inside the open `folder`, so that a link put in place of a folder
+    /// of the path after the check cannot lead the new file somewhere else.
+    CreatedFile(std::filesystem::path path, int folder) : m_path(std::move(path)) {
+        m_fd.reset(::openat(folder, m_path.filename().c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!m_fd)
             base::throwLastError("создать файл", m_path);
         if (::fstat(m_fd.get(), &m_attributes) != 0) {
@@ -218,8 +220,12 @@ void replace(const std::filesystem::path& target, std::string_view expected,
     const auto backupPath = sibling(target, "orvek-backup-");
     base::noLinks(stagedPath);
     base::noLinks(backupPath);
+    const UniqueFd folder(
+        ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        throwLastError("открыть папку", target.parent_path());
 
-    CreatedFile staged(stagedPath);
+    CreatedFile staged(stagedPath, folder.get());
     copyFile(target, staged);
     call(hook, Step::staged);
 
@@ -238,7 +244,7 @@ void replace(const std::filesystem::path& target, std::string_view expected,
 
     {
         // Once complete, the backup stays for good: it is the user's way back.
-        CreatedFile backup(backupPath);
+        CreatedFile backup(backupPath, folder.get());
         copyFile(target, backup);
         if (::fsync(backup.fd()) != 0)
             base::throwLastError("сохранить файл на диск", backupPath);
