@@ -43,14 +43,15 @@ class CreatedFile {
 public:
     /// Creates `path`'s name inside the open `folder`, so that a link put in place of a folder
     /// of the path after the check cannot lead the new file somewhere else.
-    CreatedFile(std::filesystem::path path, int folder) : m_path(std::move(path)) {
-        m_fd.reset(::openat(folder, m_path.filename().c_str(),
+    CreatedFile(std::filesystem::path path, int folder)
+        : m_path(std::move(path)), m_folder(folder) {
+        m_fd.reset(::openat(m_folder, m_path.filename().c_str(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!m_fd)
             base::throwLastError("создать файл", m_path);
         if (::fstat(m_fd.get(), &m_attributes) != 0) {
             const int error = errno;
-            ::unlink(m_path.c_str());
+            ::unlinkat(m_folder, m_path.filename().c_str(), 0);
             throw base::PlatformError(error, "создать файл", m_path);
         }
     }
@@ -58,8 +59,12 @@ public:
         m_fd.reset();
         if (m_kept)
             return;
-        base::removeIfStill(m_path, {static_cast<std::uint64_t>(m_attributes.st_dev),
-                                     static_cast<std::uint64_t>(m_attributes.st_ino)});
+        // Removed through the open folder: if the user moved the folder away meanwhile, the
+        // staged file goes from where the folder is now, and nothing at the old path is touched.
+        struct stat now {};
+        if (::fstatat(m_folder, m_path.filename().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == m_attributes.st_dev && now.st_ino == m_attributes.st_ino)
+            ::unlinkat(m_folder, m_path.filename().c_str(), 0);
     }
     CreatedFile(const CreatedFile&) = delete;
     CreatedFile& operator=(const CreatedFile&) = delete;
@@ -77,6 +82,7 @@ public:
 
 private:
     std::filesystem::path m_path;
+    int m_folder; // borrowed: the caller's open folder outlives the file
     base::UniqueFd m_fd;
     struct stat m_attributes {};
     bool m_kept = false;

@@ -542,6 +542,25 @@ TEST_F(PreservedConfigWrite, ATargetThatVanishesIsNotBroughtBack) {
     }
 }
 
+TEST_F(PreservedConfigWrite, AFolderMovedAsideKeepsNoStagedFile) {
+    // The user moved the whole folder away mid-write: the write fails, and the staged copy is
+    // removed from where the folder went, not looked for at the old path.
+    const auto moved = folder.parent_path() / (folder.filename().string() + "-moved");
+    for (const Step when : {Step::staged, Step::written}) {
+        SCOPED_TRACE(PreservedConfig::stepName(when));
+        resetFolder();
+        fs::remove_all(moved);
+        writeTarget("ours");
+        EXPECT_ANY_THROW(PreservedConfig::writeForTesting(target, "ours", "new", [&](Step step) {
+            if (step == when)
+                fs::rename(folder, moved);
+        }));
+        EXPECT_EQ(namesIn(moved), std::vector<std::string>{target.filename().string()});
+        EXPECT_EQ(test::slurp(moved / target.filename()), "ours");
+    }
+    fs::remove_all(moved);
+}
+
 TEST_F(PreservedConfigWrite, LaterChangesBeforeTheCommitAreRefused) {
     struct Row {
         Step step;
