@@ -81,7 +81,13 @@ bool hasString(plist_t dictionary, const char* key, std::string_view expected) {
 class MountPoint {
 public:
     explicit MountPoint(std::filesystem::path path) : m_path(std::move(path)) {
-        base::directory(m_path);
+        // Made but not set up (its mode): no destructor will run, so it goes here.
+        try {
+            base::directory(m_path);
+        } catch (...) {
+            ::rmdir(m_path.c_str());
+            throw;
+        }
     }
     ~MountPoint() { ::rmdir(m_path.c_str()); }
     MountPoint(const MountPoint&) = delete;
