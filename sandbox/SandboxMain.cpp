@@ -1,7 +1,9 @@
 // orvek-sandbox: runs the wizard's real main run on a simulated Mac and prints what the user
 // would read in the status line, one text per line, then "ready" or "failed".
 
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,16 +27,50 @@ int usage() {
     std::cerr << "usage: orvek-sandbox list\n"
                  "       orvek-sandbox run --scenario NAME [--home DIR] [--keep] [--cached] "
                  "[--slow] [--cpu] [--roles ROLE,ROLE…]\n"
-                 "             [--resources DIR] [--payloads-tool PROGRAM]\n"
+                 "             [--resources DIR] [--payloads-tool PROGRAM] [--key-file FILE] "
+                 "[--record-arguments]\n"
                  "       orvek-sandbox gui --scenario NAME [--home DIR] [--keep] [--cached] "
                  "[--slow] [--screens DIR]\n"
-                 "       orvek-sandbox mcp --scenario NAME [--home DIR] [--keep]\n";
+                 "       orvek-sandbox mcp --scenario NAME [--home DIR] [--keep] [--key-file FILE] "
+                 "[--record-arguments]\n";
     return kUsage;
 }
 
 sandbox::SimulatedMac::Programs programs() {
     return {fs::path(ORVEK_SANDBOX_SOURCE_DIR) / "stand-ins", ORVEK_SANDBOX_HELPER,
             ORVEK_RESOURCES_DIR};
+}
+
+// The account key from a file outside the simulated Mac, so it is never on a command line;
+// the line break a text file ends with is not part of it.
+std::optional<std::string> keyFrom(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string key((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
+        key.pop_back();
+    if (key.empty())
+        return std::nullopt;
+    return key;
+}
+
+// The options "run" and "mcp" share; false when `args[i]` is none of them.
+bool sharedOption(const std::vector<std::string>& args, std::size_t& i,
+                  sandbox::RunOptions& options) {
+    if (args[i] == "--home" && i + 1 < args.size())
+        options.home = args[++i];
+    else if (args[i] == "--keep")
+        options.keep = true;
+    else if (args[i] == "--record-arguments")
+        options.recordArguments = true;
+    else if (args[i] == "--key-file" && i + 1 < args.size()) {
+        options.key = keyFrom(args[++i]);
+        // An unreadable or empty key file is refused like an unknown option.
+        return options.key.has_value();
+    } else
+        return false;
+    return true;
 }
 
 std::vector<std::string> splitRoles(const std::string& list) {
@@ -59,11 +95,7 @@ int runMcp(const std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--scenario" && i + 1 < args.size())
             name = args[++i];
-        else if (args[i] == "--home" && i + 1 < args.size())
-            options.home = args[++i];
-        else if (args[i] == "--keep")
-            options.keep = true;
-        else
+        else if (!sharedOption(args, i, options))
             return usage();
     }
     if (!name)
@@ -106,10 +138,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--scenario" && i + 1 < args.size())
             name = args[++i];
-        else if (args[i] == "--home" && i + 1 < args.size())
-            options.home = args[++i];
-        else if (args[i] == "--keep")
-            options.keep = true;
+        else if (sharedOption(args, i, options))
+            continue;
         else if (args[i] == "--cached")
             options.cached = true;
         else if (args[i] == "--slow")

@@ -120,6 +120,12 @@ void SandboxServer::respond(const std::string& path, int status, std::string bod
     m_routes.insert_or_assign(path, Respond{status, std::move(body), std::move(contentType)});
 }
 
+void SandboxServer::requireHeader(const std::string& path, const std::string& name,
+                                  std::string value) {
+    const std::lock_guard lock(m_mutex);
+    m_required.insert_or_assign(path, std::pair{lowerCase(name), std::move(value)});
+}
+
 void SandboxServer::respondChunked(const std::string& path, std::string body) {
     const std::lock_guard lock(m_mutex);
     m_routes.insert_or_assign(path,
@@ -263,6 +269,14 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
                 headers.emplace_back(lowerCase(name), value);
         if (const auto found = m_routes.find(request.path); found != m_routes.end())
             route = found->second;
+        if (const auto required = m_required.find(request.path); required != m_required.end()) {
+            const auto& [name, value] = required->second;
+            const bool given = std::any_of(headers.begin(), headers.end(), [&](const auto& header) {
+                return header.first == name && header.second == value;
+            });
+            if (!given)
+                route = Respond{401, R"({"error":{"code":"invalid_api_key"}})", "application/json"};
+        }
         const auto message = nlohmann::json::parse(request.body, nullptr, false);
         if (message.is_object() && message.contains("method") && message["method"].is_string())
             received.method = message["method"].get<std::string>();

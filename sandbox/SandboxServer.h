@@ -92,6 +92,9 @@ public:
     /// Answers 200 with `body` in chunks and no length announced (chunked transfer
     /// encoding), so only the client's own count can bound it.
     void respondChunked(const std::string& path, std::string body);
+    /// Requests for this path without the header `name` set to exactly `value` are answered
+    /// 401 with an error object, whatever the path's own answer is; as a service checks a key.
+    void requireHeader(const std::string& path, const std::string& name, std::string value);
     /// Answers POST requests at this path as an MCP server over streamable HTTP.
     void serveMcp(const std::string& path, McpService service);
 
@@ -150,6 +153,8 @@ private:
     int m_port = -1;
     mutable std::mutex m_mutex;
     std::map<std::string, Route> m_routes;
+    // Path -> (lower-case header name, the value it must have).
+    std::map<std::string, std::pair<std::string, std::string>> m_required;
     std::map<std::string, int> m_requests;
     std::map<std::string, Headers> m_lastHeaders;
     std::map<std::string, std::vector<ReceivedRequest>> m_received;

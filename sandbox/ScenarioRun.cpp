@@ -54,6 +54,12 @@ ScenarioMachine::ScenarioMachine(const Scenario& scenario, const SimulatedMac::P
     }
     enterHome(m_home);
     m_mac = std::make_unique<SimulatedMac>(m_home, m_machineFolder.path(), programs);
+    if (options.key)
+        m_mac->useKey(*options.key);
+    if (options.recordArguments) {
+        m_mac->recordArguments();
+        m_watch.emplace(m_machineFolder.path() / "processes.log");
+    }
     if (options.cached)
         m_mac->cacheDownloads();
     if (options.slow)

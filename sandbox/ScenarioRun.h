@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessWatch.h"
 #include "Scenarios.h"
 #include "base/TempFolder.h"
 #include "installer/InstallerCore.h"
@@ -28,6 +29,12 @@ struct RunOptions {
     /// Serve both payloads slowly (about three seconds each) and print each download size the
     /// window would show.
     bool slow = false;
+    /// The account key the simulated service issues and the saved connection holds.
+    std::optional<std::string> key;
+    /// Every program the wizard starts leaves its argument list in the machine's
+    /// "arguments.log" (see `SimulatedMac::recordArguments`), and every descendant seen running
+    /// leaves its own in "processes.log" (see `ProcessWatch`).
+    bool recordArguments = false;
 };
 
 /// The simulated Mac of one scenario, prepared, with the engine the default services run on.
@@ -53,6 +60,7 @@ private:
     bool m_keep;
     std::unique_ptr<SimulatedMac> m_mac;
     std::shared_ptr<installer::InstallerCore> m_core;
+    std::optional<ProcessWatch> m_watch;
 };
 
 /// Opening OpenCode is the desktop's business; the simulated one is only reported on stderr.

@@ -83,6 +83,7 @@ SimulatedMac::SimulatedMac(const fs::path& home, const fs::path& machine, const 
     m_server->serveFile(kArchiveRoute, archivePath());
     m_server->serveMcp("/mcp", McpService{});
     answerKey(200, R"({"object":"key","label":"OpenCode","limit":null})");
+    useKey(kKey);
     std::vector<std::string> ids;
     for (const auto id : InstallerCore::orvekModels)
         ids.emplace_back(id);
@@ -109,7 +110,37 @@ installer::Deployment SimulatedMac::deployment() const {
     deployment.helperArchiveHash = m_archiveHash;
     deployment.extraTrustedCa = m_machine / "certificates/ca.pem";
     deployment.apiConnectTo = "127.0.0.1:" + std::to_string(m_server->port());
+    if (m_recording)
+        for (auto* tool : {&deployment.pgrep, &deployment.curl, &deployment.tar,
+                           &deployment.hdiutil, &deployment.ditto, &deployment.codesign})
+            *tool = m_machine / "recording" / tool->filename();
     return deployment;
+}
+
+void SimulatedMac::useKey(const std::string& key) {
+    m_key = key;
+    // The browser sign-in hands the helper its key; the key check and the catalogue want it back.
+    m_server->respond("/sign-in", 200, json{{"key", m_key}}.dump());
+    for (const char* path : {"/v1/key", "/v1/models"})
+        m_server->requireHeader(path, "Authorization", "Bearer " + m_key);
+}
+
+void SimulatedMac::recordArguments() {
+    const auto tools = deployment();
+    m_recording = true;
+    const auto folder = m_machine / "recording";
+    fs::create_directories(folder);
+    // Each wrapper appends its own name and arguments, one program a line, then becomes the tool.
+    for (const auto& tool :
+         {tools.pgrep, tools.curl, tools.tar, tools.hdiutil, tools.ditto, tools.codesign}) {
+        const auto wrapper = folder / tool.filename();
+        writeFile(wrapper, "#!/bin/sh\n{ printf '%s' '" + tool.string() +
+                               "'; for argument; do printf ' %s' \"$argument\"; done; echo; } >>'" +
+                               argumentsLog().string() + "'\nexec '" + tool.string() +
+                               "' \"$@\"\n");
+        fs::permissions(wrapper, fs::perms::owner_all);
+    }
+    configureHelper(json::object());
 }
 
 void SimulatedMac::writeManifest() const {
@@ -191,12 +222,19 @@ void SimulatedMac::saveConnection() const {
             {"models", models}}}}},
         {"agent", {{"review", {{"description", "Reviews my pull requests"}}}}}};
     writeFile(openCodeConfig() / "opencode.jsonc", configuration.dump(2) + "\n");
-    writeFile(openCodeConfig() / "orvek-api-key", std::string(kKey) + "\n");
+    writeFile(openCodeConfig() / "orvek-api-key", m_key + "\n");
 }
 
 void SimulatedMac::configureHelper(const json& behaviour) const {
-    json settings = {
-        {"apiBase", std::string("https://") + kApiHost}, {"key", kKey}, {"signInSeconds", 0.3}};
+    // The helper signs in at the loopback service, so the key is nowhere on disk before.
+    json settings = {{"apiBase", std::string("https://") + kApiHost},
+                     {"signIn",
+                      {{"url", std::string("https://") + kApiHost + "/sign-in"},
+                       {"trustedCa", (m_machine / "certificates/ca.pem").string()},
+                       {"connectTo", "127.0.0.1:" + std::to_string(m_server->port())}}},
+                     {"signInSeconds", 0.3}};
+    if (m_recording)
+        settings["argumentsLog"] = argumentsLog().string();
     for (const auto& [name, value] : behaviour.items())
         settings[name] = value;
     writeFile(m_home / ".orvek-sandbox/helper.json", settings.dump(2) + "\n");

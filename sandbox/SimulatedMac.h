@@ -77,6 +77,15 @@ public:
     /// The service's answer to the key check and the model catalogue.
     void answerKey(int status, const std::string& body);
     void answerModels(const std::vector<std::string>& ids);
+    /// The account key the service issues at sign-in and accepts afterwards; `kKey` unless set.
+    [[nodiscard]] const std::string& key() const noexcept { return m_key; }
+    /// Issues and accepts `key` from now on (printable ASCII, as the service's keys are).
+    void useKey(const std::string& key);
+    /// From now on every program the wizard starts, the helper included, leaves its argument
+    /// list in `argumentsLog()` as it starts: the tools through recording wrappers, the helper
+    /// stand-in itself.
+    void recordArguments();
+    [[nodiscard]] std::filesystem::path argumentsLog() const { return m_machine / "arguments.log"; }
     /// Ends an OpenCode the helper stand-in started and waits until it is gone; true when
     /// there was one.
     bool closeOpenCode() const;
@@ -95,6 +104,8 @@ private:
     std::string m_imageHash;
     std::string m_archiveHash;
     std::string m_helperHash;
+    std::string m_key = kKey;
+    bool m_recording = false;
 };
 
 } // namespace orvek::sandbox

@@ -7,17 +7,21 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "base/HttpsClient.h"
 #include "installer/HelperCommand.h"
 #include "installer/InstallerCore.h"
 
@@ -130,6 +134,19 @@ void startOpenCode() {
     posix_spawn_file_actions_destroy(&actions);
 }
 
+// The browser sign-in as the service ends it: the key comes from the service, never from disk.
+std::string signedIn(const json& signIn) {
+    orvek::base::HttpsRequest request;
+    request.url = text(signIn, "url", "");
+    request.trustedCa = text(signIn, "trustedCa", "");
+    request.connectTo = text(signIn, "connectTo", "");
+    const auto response = orvek::base::httpsGet(request);
+    const auto reply = json::parse(response.body);
+    if (response.status != 200 || !reply.contains("key") || !reply["key"].is_string())
+        throw std::runtime_error("no key");
+    return reply["key"].get<std::string>();
+}
+
 int setup(const json& settings, const std::vector<std::string>& arguments) {
     if (arguments != HelperCommand::setupArguments())
         return fail("setup", "USAGE", kUsage);
@@ -154,8 +171,17 @@ int setup(const json& settings, const std::vector<std::string>& arguments) {
             {"name", "Orvek"},
             {"options", {{"baseURL", apiBase + "/v1"}, {"apiKey", "{file:orvek-api-key}"}}},
             {"models", models}}}}}};
-    writeFile(openCodeConfig() / "orvek-api-key",
-              text(settings, "key", "sk-orvek-sandbox-0001") + "\n");
+    std::string key = text(settings, "key", "sk-orvek-sandbox-0001");
+    if (const auto signIn = settings.find("signIn"); signIn != settings.end()) {
+        if (!signIn->is_object())
+            return fail("setup", "OAUTH_AUTHORIZATION_FAILED", kTemporaryFailure);
+        try {
+            key = signedIn(*signIn);
+        } catch (const std::exception&) {
+            return fail("setup", "OAUTH_AUTHORIZATION_FAILED", kTemporaryFailure);
+        }
+    }
+    writeFile(openCodeConfig() / "orvek-api-key", key + "\n");
     writeFile(openCodeConfig() / "opencode.jsonc", configuration.dump(2) + "\n");
     writeFile(stateFolder() / "configured", "");
     std::cout << json{{"ok", true}, {"command", "setup"}, {"agent", "opencode"}}.dump()
@@ -298,12 +324,26 @@ void note(const std::vector<std::string>& arguments) {
         << (arguments.empty() ? std::string() : arguments.front()) << "\n";
 }
 
+// Its argument list as the system holds it, appended to the log a recording scenario names.
+void recordArguments(const json& settings) {
+    const auto log = text(settings, "argumentsLog", "");
+    if (log.empty())
+        return;
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (line.ends_with('\0'))
+        line.pop_back();
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    std::ofstream(log, std::ios::app) << line << "\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     note(arguments);
     const auto settings = behaviour();
+    recordArguments(settings);
     if (arguments == HelperCommand::statusArguments())
         return status(settings);
     if (!arguments.empty() && arguments[0] == "setup")
