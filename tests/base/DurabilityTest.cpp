@@ -18,11 +18,13 @@ const std::filesystem::path kFiuRun = "/usr/bin/fiu-run";
 ProcessResult runFailing(const char* point, const char* mode, const std::filesystem::path& target) {
     std::vector<std::string> arguments = {"-x", "-c", std::string("enable name=") + point};
     auto environment = currentEnvironment();
-#if defined(ORVEK_ASAN_RUNTIME)
-    // The sanitizer's runtime must be loaded before fiu's wrappers; fiu's own preload
-    // library keeps a string for good, which is no leak of ours.
+#if defined(ORVEK_SANITIZER_RUNTIME)
+    // The sanitizer's runtime must be loaded before fiu's wrappers.
     arguments.insert(arguments.end(), {"/bin/sh", "-c", "LD_PRELOAD=\"$0 $LD_PRELOAD\" exec \"$@\"",
-                                       ORVEK_ASAN_RUNTIME});
+                                       ORVEK_SANITIZER_RUNTIME});
+#endif
+#if defined(ORVEK_ASAN)
+    // fiu's own preload library keeps a string for good, which is no leak of ours.
     environment.insert_or_assign("ASAN_OPTIONS", "detect_leaks=0");
 #endif
     arguments.insert(arguments.end(), {kChild.string(), mode, target.string()});

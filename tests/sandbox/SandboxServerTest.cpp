@@ -258,11 +258,19 @@ protected:
     [[nodiscard]] base::ProcessResult get(const std::string& path,
                                           const std::vector<std::string>& extra = {},
                                           double seconds = 20) const {
+        return getAt(server->port(), path, extra, seconds);
+    }
+
+    // The same at a port read beforehand, for a client thread that must not touch `server`
+    // while the test thread ends it.
+    [[nodiscard]] base::ProcessResult getAt(int port, const std::string& path,
+                                            const std::vector<std::string>& extra = {},
+                                            double seconds = 20) const {
         std::vector<std::string> arguments = {"-sS",
                                               "--cacert",
                                               m_files.caCertificate.string(),
                                               "--connect-to",
-                                              "::127.0.0.1:" + std::to_string(server->port()),
+                                              "::127.0.0.1:" + std::to_string(port),
                                               "-w",
                                               "\\n%{http_code} %{content_type}",
                                               "--max-time",
@@ -331,7 +339,7 @@ TEST_F(SandboxServerRoutes, AStalledRequestEndsWithTheServer) {
     EXPECT_EQ(timedOut.status, 28) << "curl's time-out: nothing was answered";
 
     base::ProcessResult waiting;
-    std::thread client([&] { waiting = get("/v1/models"); });
+    std::thread client([&, port = server->port()] { waiting = getAt(port, "/v1/models"); });
     for (int poll = 0; poll < 500 && server->requestCount("/v1/models") < 2; ++poll)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(server->requestCount("/v1/models"), 2);
