@@ -48,7 +48,12 @@ std::string percentEncoded(std::string_view bytes, const char* digits) {
     for (const char byte : bytes) {
         const bool unreserved = std::isalnum(static_cast<unsigned char>(byte)) != 0 ||
                                 byte == '-' || byte == '.' || byte == '_' || byte == '~';
-        text += unreserved ? std::string(1, byte) : "%" + hex(std::string_view(&byte, 1), digits);
+        if (unreserved) {
+            text += byte;
+        } else {
+            text += '%';
+            text += hex(std::string_view(&byte, 1), digits);
+        }
     }
     return text;
 }
