@@ -103,17 +103,8 @@ int openat(int folder, const char* path, int flags, ...) {
     return failing("orvek/fs/openat") ? -1 : real(folder, path, flags, mode);
 }
 
-int openat64(int folder, const char* path, int flags, ...) {
-    static auto* const real = next<int(int, const char*, int, ...)>("openat64");
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, unsigned int));
-        va_end(arguments);
-    }
-    return failing("orvek/fs/openat") ? -1 : real(folder, path, flags, mode);
-}
+// On 64-bit Linux the large-file variant is the same call.
+int openat64(int folder, const char* path, int flags, ...) __attribute__((alias("openat")));
 
 int unlinkat(int folder, const char* path, int flags) noexcept {
     static auto* const real = next<int(int, const char*, int)>("unlinkat");
