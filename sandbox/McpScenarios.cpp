@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using Choice = mcp::McpPresenter::Choice;
 
+const std::string kApiBase = std::string("https://") + SimulatedMac::kApiHost;
 const std::string kRemoteNote = std::string(mcp::McpPresenter::kRemoteNote);
 
 installer::InstallerCore engine(const SimulatedMac& mac) {
@@ -27,18 +28,6 @@ installer::InstallerCore engine(const SimulatedMac& mac) {
 
 fs::path settings(const SimulatedMac& mac) {
     return mac.openCodeConfig() / "opencode.jsonc";
-}
-
-// The entry OpenCode writes when it signs in to the service's MCP with OAuth itself.
-json remoteEntry() {
-    const std::string base = std::string("https://") + SimulatedMac::kApiHost;
-    return {{"type", "remote"},
-            {"url", base + "/mcp"},
-            {"enabled", true},
-            {"oauth",
-             {{"clientId", base + "/.well-known/oauth-client/orvek-cli-mcp.json"},
-              {"scope", "mcp:tools offline_access"},
-              {"redirectUri", "http://127.0.0.1:19876/mcp/oauth/callback"}}}};
 }
 
 // The saved connection's settings with `orvek` under "mcp", pretty-printed as OpenCode does.
@@ -100,8 +89,8 @@ const std::vector<McpScenario>& mcpScenarios() {
          keptAsTheyWere},
         {"mcp-repair",
          "the remote OAuth entry is converted to the local one after the helper answered",
-         [](SimulatedMac& mac) { saveWithMcp(mac, remoteEntry()); }, Choice::connect, false,
-         std::string(mcp::McpPresenter::kRepairedPrefix) + "2.",
+         [](SimulatedMac& mac) { saveWithMcp(mac, remoteMcpEntry(kApiBase)); }, Choice::connect,
+         false, std::string(mcp::McpPresenter::kRepairedPrefix) + "2.",
          [](SimulatedMac& mac) -> std::string {
              if (!mcp::LocalMcp::configured(engine(mac)))
                  return "the local entry is not in place";
@@ -109,7 +98,7 @@ const std::vector<McpScenario>& mcpScenarios() {
          }},
         {"mcp-repair-cancel", "the user cancels while the helper is checked: nothing written",
          [](SimulatedMac& mac) {
-             saveWithMcp(mac, remoteEntry());
+             saveWithMcp(mac, remoteMcpEntry(kApiBase));
              mac.configureHelper({{"mcp", "wait-for-user"}});
              rememberSettings(mac);
          },
@@ -117,7 +106,7 @@ const std::vector<McpScenario>& mcpScenarios() {
         {"mcp-repair-broken-helper",
          "the helper's MCP server answers with an error: the user is told, nothing written",
          [](SimulatedMac& mac) {
-             saveWithMcp(mac, remoteEntry());
+             saveWithMcp(mac, remoteMcpEntry(kApiBase));
              mac.configureHelper({{"mcp", "error"}});
              rememberSettings(mac);
          },
@@ -125,6 +114,17 @@ const std::vector<McpScenario>& mcpScenarios() {
          keptAsTheyWere},
     };
     return kScenarios;
+}
+
+json remoteMcpEntry(std::string_view apiBase) {
+    const std::string base(apiBase);
+    return {{"type", "remote"},
+            {"url", base + "/mcp"},
+            {"enabled", true},
+            {"oauth",
+             {{"clientId", base + "/.well-known/oauth-client/orvek-cli-mcp.json"},
+              {"scope", "mcp:tools offline_access"},
+              {"redirectUri", "http://127.0.0.1:19876/mcp/oauth/callback"}}}};
 }
 
 } // namespace orvek::sandbox

@@ -2,7 +2,10 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "SimulatedMac.h"
 #include "mcp/McpPresenter.h"
@@ -27,5 +30,9 @@ struct McpScenario {
 };
 
 [[nodiscard]] const std::vector<McpScenario>& mcpScenarios();
+
+/// The entry OpenCode writes under "mcp" when it signs in to the MCP of the service at
+/// `apiBase` with OAuth itself: the one the wizard's repair replaces.
+[[nodiscard]] nlohmann::json remoteMcpEntry(std::string_view apiBase);
 
 } // namespace orvek::sandbox

@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Fixtures.h"
+#include "McpScenarios.h"
 #include "SimulatedMac.h"
 #include "Snapshot.h"
 #include "TempHome.h"
@@ -127,17 +128,6 @@ constexpr const char* kPending = ".config/opencode/.orvek-awareness-pending.json
 constexpr const char* kAgents = ".config/opencode/AGENTS.md";
 constexpr const char* kState = ".config/opencode/.orvek-awareness.json";
 
-json remoteEntry() {
-    const std::string base = std::string("https://") + sandbox::SimulatedMac::kApiHost;
-    return {{"type", "remote"},
-            {"url", base + "/mcp"},
-            {"enabled", true},
-            {"oauth",
-             {{"clientId", base + "/.well-known/oauth-client/orvek-cli-mcp.json"},
-              {"scope", "mcp:tools offline_access"},
-              {"redirectUri", "http://127.0.0.1:19876/mcp/oauth/callback"}}}};
-}
-
 constexpr const char* kUserAgents = "# Мои правила\n\nОтвечай коротко.\n";
 
 const std::vector<FaultPath>& faultPaths() {
@@ -192,7 +182,9 @@ const std::vector<FaultPath>& faultPaths() {
              m.mac.saveConnection();
              const auto settings = m.mac.openCodeConfig() / "opencode.jsonc";
              auto configuration = json::parse(base::readWhole(settings));
-             configuration["mcp"] = {{"orvek", remoteEntry()}};
+             configuration["mcp"] = {
+                 {"orvek", sandbox::remoteMcpEntry(std::string("https://") +
+                                                   sandbox::SimulatedMac::kApiHost)}};
              fs::remove(settings);
              base::create(settings, configuration.dump(2) + "\n");
              return {};

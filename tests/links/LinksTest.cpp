@@ -10,6 +10,7 @@
 
 #include "Campaign.h"
 #include "LinkWorld.h"
+#include "McpScenarios.h"
 #include "Outcome.h"
 #include "base/FilePrimitives.h"
 #include "base/Json.h"
@@ -237,15 +238,8 @@ void transactionInterrupted(LinkWorld& world) {
 
 void remoteMcpEntry(LinkWorld& world) {
     // The remote OAuth entry of the test deployment's service, the one the repair replaces.
-    const std::string api = world.core().deployment().apiBase;
-    const JsonValue remote = {{"type", "remote"},
-                              {"url", api + "/mcp"},
-                              {"enabled", true},
-                              {"oauth",
-                               {{"clientId", api + "/.well-known/oauth-client/orvek-cli-mcp.json"},
-                                {"scope", "mcp:tools offline_access"},
-                                {"redirectUri", "http://127.0.0.1:19876/mcp/oauth/callback"}}}};
-    const JsonValue configuration = {{"mcp", {{"orvek", remote}}}};
+    const JsonValue configuration = {
+        {"mcp", {{"orvek", sandbox::remoteMcpEntry(world.core().deployment().apiBase)}}}};
     world.write(fs::path("home") / kJsonc, configuration.dump(2) + "\n");
 }
 

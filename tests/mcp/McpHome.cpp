@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "McpPeers.h"
+#include "McpScenarios.h"
 #include "base/Hashing.h"
 #include "base/Json.h"
 #include "config/ModelPreset.h"
@@ -101,13 +102,7 @@ std::string McpHome::localEntry() const {
 }
 
 base::JsonValue McpHome::remoteEntry() {
-    return {{"type", "remote"},
-            {"url", std::string(kApiBase) + "/mcp"},
-            {"enabled", true},
-            {"oauth",
-             {{"clientId", std::string(kApiBase) + "/.well-known/oauth-client/orvek-cli-mcp.json"},
-              {"scope", "mcp:tools offline_access"},
-              {"redirectUri", "http://127.0.0.1:19876/mcp/oauth/callback"}}}};
+    return sandbox::remoteMcpEntry(kApiBase);
 }
 
 std::optional<pid_t> McpHome::standInPid(const char* name) const {
