@@ -4,15 +4,14 @@
 // display is needed), timed from the start of the process to its exit, one pair per repetition. The
 // goal is the application's window within 100 ms of the empty one.
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "Extremes.h"
 #include "base/ProcessEnvironment.h"
 #include "base/ProcessRunner.h"
 
@@ -48,14 +47,6 @@ void BM_FirstPaintAgainstEmptyWindow(benchmark::State& state) {
     }
 }
 
-double smallest(const std::vector<double>& values) {
-    return values.empty() ? NAN : *std::min_element(values.begin(), values.end());
-}
-
-double largest(const std::vector<double>& values) {
-    return values.empty() ? NAN : *std::max_element(values.begin(), values.end());
-}
-
 } // namespace
 
 BENCHMARK(BM_FirstPaintAgainstEmptyWindow)
@@ -63,8 +54,8 @@ BENCHMARK(BM_FirstPaintAgainstEmptyWindow)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(20)
-    ->ComputeStatistics("min", smallest)
-    ->ComputeStatistics("max", largest)
+    ->ComputeStatistics("min", orvek::bench::smallest)
+    ->ComputeStatistics("max", orvek::bench::largest)
     ->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();

@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include "Extremes.h"
 #include "ScenarioRun.h"
 #include "Scenarios.h"
 #include "base/Hashing.h"
@@ -158,14 +159,6 @@ void BM_FreshRunAgainstParts(benchmark::State& state) {
     }
 }
 
-double smallest(const std::vector<double>& values) {
-    return values.empty() ? NAN : *std::min_element(values.begin(), values.end());
-}
-
-double largest(const std::vector<double>& values) {
-    return values.empty() ? NAN : *std::max_element(values.begin(), values.end());
-}
-
 } // namespace
 
 BENCHMARK(BM_FreshRunAgainstParts)
@@ -173,8 +166,8 @@ BENCHMARK(BM_FreshRunAgainstParts)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(15)
-    ->ComputeStatistics("min", smallest)
-    ->ComputeStatistics("max", largest)
+    ->ComputeStatistics("min", orvek::bench::smallest)
+    ->ComputeStatistics("max", orvek::bench::largest)
     ->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();
