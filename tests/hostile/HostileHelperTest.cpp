@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConfigurationOverrides.h"
 #include "HostileHome.h"
 #include "Outcome.h"
 #include "ScopedEnvironment.h"
@@ -76,7 +77,7 @@ template <typename Step> void meet(const HelperCase& row, Step&& step) {
 // Every case runs in a plain user session: no configuration overrides.
 class HostileHelper : public ::testing::Test {
 protected:
-    HostileHelper() { environment.clearConfigurationOverrides(); }
+    HostileHelper() { test::clearConfigurationOverrides(environment); }
 
     ScopedEnvironment environment;
 };

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConfigurationOverrides.h"
 #include "HostileHome.h"
 #include "Outcome.h"
 #include "ScopedEnvironment.h"
@@ -308,7 +309,7 @@ std::vector<EntryPoint> entryPoints() {
 
 class HostileServices : public ::testing::Test {
 protected:
-    HostileServices() { environment.clearConfigurationOverrides(); }
+    HostileServices() { test::clearConfigurationOverrides(environment); }
 
     /// Meets the condition at the entry point in a fresh home with a fresh service in `folder`:
     /// the outcome is the entry point's own message within its limit, no process is left and

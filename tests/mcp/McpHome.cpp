@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ConfigurationOverrides.h"
 #include "McpPeers.h"
 #include "McpScenarios.h"
 #include "base/Hashing.h"
@@ -18,7 +19,7 @@ namespace orvek::test {
 namespace fs = std::filesystem;
 
 McpHome::McpHome() {
-    m_environment.clearConfigurationOverrides();
+    test::clearConfigurationOverrides(m_environment);
     m_environment.set("HOME", m_home.path().string());
     m_home.write("resources/free-provider.json", kFreeProvider);
     openCodeRunning(false);

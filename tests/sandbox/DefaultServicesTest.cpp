@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConfigurationOverrides.h"
 #include "ScopedEnvironment.h"
 #include "SimulatedMac.h"
 #include "TempHome.h"
@@ -34,7 +35,7 @@ protected:
               {fs::path(ORVEK_SANDBOX_STAND_INS), ORVEK_SANDBOX_HELPER, ORVEK_RESOURCES_DIR}) {
         // The helper, a child of the engine, finds the user's settings through these.
         environment.set("HOME", mac.home().string());
-        environment.clearConfigurationOverrides();
+        test::clearConfigurationOverrides(environment);
     }
 
     SetupServices services() {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ConfigurationOverrides.h"
 #include "Fixtures.h"
 #include "SandboxServer.h"
 #include "ScopedEnvironment.h"
@@ -48,7 +49,7 @@ const std::vector<std::string> kFreshTexts = {
 // Clears the variables the wizard refuses to run under, and puts them back afterwards.
 class CleanEnvironment {
 public:
-    CleanEnvironment() { m_environment.clearConfigurationOverrides(); }
+    CleanEnvironment() { test::clearConfigurationOverrides(m_environment); }
 
 private:
     test::ScopedEnvironment m_environment;

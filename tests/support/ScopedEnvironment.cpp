@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "config/ProductLists.h"
-
 namespace orvek::test {
 
 ScopedEnvironment::~ScopedEnvironment() {
@@ -28,12 +26,6 @@ void ScopedEnvironment::set(const std::string& name, const std::string& value) {
 void ScopedEnvironment::unset(const std::string& name) {
     remember(name);
     ::unsetenv(name.c_str());
-}
-
-void ScopedEnvironment::clearConfigurationOverrides() {
-    unset("XDG_CONFIG_HOME");
-    for (const char* name : config::overrideVariables)
-        unset(name);
 }
 
 } // namespace orvek::test

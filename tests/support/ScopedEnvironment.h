@@ -19,9 +19,6 @@ public:
 
     void set(const std::string& name, const std::string& value);
     void unset(const std::string& name);
-    /// Clears XDG_CONFIG_HOME and every variable that would send OpenCode or the helper to other
-    /// settings than the home's, as a Mac user's plain session has them.
-    void clearConfigurationOverrides();
 
 private:
     void remember(const std::string& name);
