@@ -270,7 +270,9 @@ void SandboxServer::answer(const httplib::Request& request, httplib::Response& r
         if (const auto found = m_routes.find(request.path); found != m_routes.end())
             route = found->second;
         if (const auto required = m_required.find(request.path); required != m_required.end()) {
-            const auto& [name, value] = required->second;
+            // Named copies: clang 14 cannot capture structured bindings in a lambda.
+            const auto& name = required->second.first;
+            const auto& value = required->second.second;
             const bool given = std::any_of(headers.begin(), headers.end(), [&](const auto& header) {
                 return header.first == name && header.second == value;
             });

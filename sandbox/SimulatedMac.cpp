@@ -11,6 +11,7 @@
 
 #include "SimulatedApp.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/ProcessRunner.h"
 #include "installer/InstallerCore.h"
 

@@ -11,6 +11,7 @@
 
 #include "ReleaseManifest.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "installer/Deployment.h"
 
 namespace {

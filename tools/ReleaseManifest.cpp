@@ -12,6 +12,7 @@
 
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/NoReplaceRename.h"
 #include "base/Pieces.h"
 #include "base/PlatformError.h"

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/Json.h"
+#include "base/JsonValue.h"
 
 namespace orvek::tools {
 

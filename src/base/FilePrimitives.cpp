@@ -13,6 +13,7 @@
 #include <cerrno>
 
 #include "base/InstallerFailure.h"
+#include "base/Json.h"
 #include "base/JsonError.h"
 #include "base/PathPresence.h"
 #include "base/PlatformError.h"

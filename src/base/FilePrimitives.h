@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 
 #include "base/Bytes.h"
-#include "base/Json.h"
+#include "base/JsonError.h"
+#include "base/JsonValue.h"
 #include "base/UniqueFd.h"
 
 namespace orvek::base {

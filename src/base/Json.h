@@ -11,11 +11,9 @@
 
 #include "base/Bytes.h"
 #include "base/JsonError.h"
+#include "base/JsonValue.h"
 
 namespace orvek::base {
-
-/// A decoded JSON value; dictionaries are JSON objects.
-using JsonValue = nlohmann::json;
 
 /// Compact JSON with sorted keys and every "/" escaped; throws JsonError for values JSON
 /// cannot hold (non-finite numbers, invalid UTF-8).

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
-#include "base/Json.h"
+#include "base/JsonValue.h"
 
 namespace orvek::config {
 

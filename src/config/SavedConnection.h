@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "base/Bytes.h"
-#include "base/Json.h"
+#include "base/JsonValue.h"
 #include "config/ServiceEndpoints.h"
 
 /// The checks and the in-place patch of the connection the helper saved: "opencode.jsonc" with

@@ -1,5 +1,6 @@
 #include "installer/InstallerCore.h"
 
+#include "base/Json.h"
 #include "base/PathPresence.h"
 #include "base/ProcessRunner.h"
 #include "installer/ExistingConnection.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/InstallerFailure.h"
-#include "base/Json.h"
+#include "base/JsonValue.h"
 
 namespace orvek::installer {
 

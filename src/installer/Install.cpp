@@ -14,6 +14,7 @@
 #include <plist/plist.h>
 
 #include "base/FilePrimitives.h"
+#include "base/Json.h"
 #include "base/PathPresence.h"
 #include "base/PlatformError.h"
 #include "base/PlistError.h"

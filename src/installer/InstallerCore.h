@@ -12,7 +12,7 @@
 #include "base/Bytes.h"
 #include "base/FileManager.h"
 #include "base/InstallerFailure.h"
-#include "base/Json.h"
+#include "base/JsonValue.h"
 #include "config/ProductLists.h"
 #include "installer/Deployment.h"
 #include "installer/DownloadProgress.h"

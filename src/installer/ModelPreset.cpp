@@ -1,6 +1,7 @@
 #include "installer/InstallerCore.h"
 
 #include "base/FilePrimitives.h"
+#include "base/Json.h"
 #include "base/PathPresence.h"
 #include "base/TempPath.h"
 #include "base/Uuid.h"

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "base/FilePrimitives.h"
+#include "base/Json.h"
 
 namespace orvek::installer {
 

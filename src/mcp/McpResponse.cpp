@@ -1,5 +1,6 @@
 #include "mcp/McpResponse.h"
 
+#include "base/Json.h"
 #include "config/ConfigReader.h"
 
 namespace orvek::mcp::McpResponse {

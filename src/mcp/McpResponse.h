@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "base/Json.h"
+#include "base/JsonValue.h"
 
 /// Reading MCP answers, shared by the remote and the local check. Pure; never throws beyond
 /// allocation failures.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/Json.h"
 #include "config/ConfigReader.h"
 #include "mcp/LocalMcp.h"
 #include "mcp/McpResponse.h"

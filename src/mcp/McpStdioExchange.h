@@ -9,7 +9,8 @@
 
 #include "base/Bytes.h"
 #include "base/ChildProcess.h"
-#include "base/Json.h"
+#include "base/JsonError.h"
+#include "base/JsonValue.h"
 #include "base/ProcessRunner.h"
 #include "mcp/McpCancellation.h"
 

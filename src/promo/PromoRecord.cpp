@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/InstallerFailure.h"
+#include "base/Json.h"
 #include "base/JsonError.h"
 #include "config/ConfigReader.h"
 #include "promo/Rfc3339.h"

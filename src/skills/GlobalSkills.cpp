@@ -4,6 +4,7 @@
 
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/PathPresence.h"
 #include "base/Pieces.h"
 #include "base/Uuid.h"

@@ -9,7 +9,7 @@
 
 #include "ScopedEnvironment.h"
 #include "TempHome.h"
-#include "base/Json.h"
+#include "base/JsonValue.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek::test {
