@@ -233,6 +233,20 @@ TEST_F(RoleWorkspaceTest, WithoutTheEarlierRecordNoVideoMarkerPassesForTheEarlie
     }
 }
 
+TEST_F(RoleWorkspaceTest, AFolderMadeJustBeforeTheMoveIsNotReplaced) {
+    const auto outcome = test::outcomeOf([&] {
+        (void)prepareProfileForTesting(bench.core(), "developer", std::nullopt,
+                                       [&](const std::string& point) {
+                                           if (point == "marked")
+                                               fs::create_directory(developer());
+                                       });
+    });
+    EXPECT_EQ(outcome, "errno 17 at " + developer().string());
+    EXPECT_TRUE(fs::is_empty(developer()));
+    for (const auto& entry : fs::directory_iterator(developer().parent_path()))
+        EXPECT_EQ(entry.path(), developer());
+}
+
 TEST_F(RoleWorkspaceTest, APackageWithoutInstructionsIsRefused) {
     fs::remove(bench.resources() / "toolkit/profiles/developer/AGENTS.md");
     EXPECT_EQ(test::outcomeOf([&] { (void)prepare("developer"); }),
