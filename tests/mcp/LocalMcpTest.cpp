@@ -478,6 +478,31 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
     }
 }
 
+TEST_F(LocalMcpTest, AChangeRightAfterTheRepairsWriteFailsIt) {
+    struct Row {
+        const char* name;
+        std::function<void(test::McpHome&)> change;
+    };
+    for (const Row& row : {
+             Row{"the settings rewritten",
+                 [](test::McpHome& home) {
+                     home.writeConfiguration(home.configurationBytes() + " ");
+                 }},
+             Row{"the preset appeared", [](test::McpHome& home) { home.writeOverlay(false); }},
+         }) {
+        SCOPED_TRACE(row.name);
+        test::McpHome home;
+        home.useStandIn();
+        home.writeConfiguration(withMcp(test::McpHome::remoteEntry()));
+        McpCancellation rowCancellation;
+        EXPECT_EQ(outcomeOf([&] {
+                      (void)LocalMcp::repairForTesting(home.core(), rowCancellation,
+                                                       LocalMcp::probe, [&] { row.change(home); });
+                  }),
+                  kUnsupported);
+    }
+}
+
 TEST_F(LocalMcpTest, CancellingWhileTheHelperWaitsKeepsTheSettings) {
     mcp.useStandIn("wait-for-user");
     const auto remote = withMcp(test::McpHome::remoteEntry());
