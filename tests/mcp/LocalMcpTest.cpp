@@ -423,6 +423,13 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
                      home.writeOverlay(true);
                  },
                  none, kUnsupported},
+             Row{"the entry in the preset alone",
+                 [](test::McpHome&home) {
+                     home.useStandIn();
+                     home.writeOverlay(true);
+                     home.writeConfiguration(R"({"model":"x"})");
+                 },
+                 none, kUnsupported},
              Row{"a foreign preset",
                  [](test::McpHome&home) {
                      home.useStandIn();
@@ -451,8 +458,8 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
          }) {
         SCOPED_TRACE(row.name);
         test::McpHome home;
-        row.prepare(home);
         home.writeConfiguration(remote);
+        row.prepare(home);
         const auto before = home.configurationBytes();
         McpCancellation rowCancellation;
         EXPECT_EQ(outcomeOf([&] {
