@@ -239,6 +239,7 @@ TEST_F(LocalMcpTest, AMisbehavingHelperFailsAndIsGone) {
              Row{"nameless-tools", kNoTools},
              Row{"close-output", kUnsupported},
              Row{"flood", kUnsupported},
+             Row{"notification-flood", kUnsupported},
              Row{"initialize-only", kTimedOut},
          }) {
         SCOPED_TRACE(row.mode);
