@@ -231,6 +231,12 @@ void checkFile(const fs::path& file, const std::string& pinnedArchiveHash) {
 
 void write(const JsonValue& manifest, const fs::path& output,
            const std::string& pinnedArchiveHash) {
+    writeForTesting(manifest, output, pinnedArchiveHash, {});
+}
+
+void writeForTesting(const JsonValue& manifest, const fs::path& output,
+                     const std::string& pinnedArchiveHash,
+                     const std::function<void()>& beforePublishing) {
     const auto target = fs::absolute(output);
     std::error_code error;
     if (fs::symlink_status(target, error).type() != fs::file_type::not_found)
@@ -247,6 +253,8 @@ void write(const JsonValue& manifest, const fs::path& output,
         check(staging.path(), pinnedArchiveHash);
         if (InstallerCore(staging.path(), staging.path()).payloadManifest() != manifest)
             refuse("Приложение прочло манифест не таким, каким он был записан.", {});
+        if (beforePublishing)
+            beforePublishing();
         base::publishWithoutReplacing(staged, target);
     } catch (const ReleaseRefusal&) {
         throw;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -42,6 +43,10 @@ void checkFile(const std::filesystem::path& file, const std::string& pinnedArchi
 /// it back unchanged; never replaces a file. Throws ReleaseRefusal.
 void write(const base::JsonValue& manifest, const std::filesystem::path& output,
            const std::string& pinnedArchiveHash);
+/// `write` with a hook called right before the finished file gets its name; only tests use it.
+void writeForTesting(const base::JsonValue& manifest, const std::filesystem::path& output,
+                     const std::string& pinnedArchiveHash,
+                     const std::function<void()>& beforePublishing);
 
 } // namespace ReleaseManifest
 

@@ -243,8 +243,9 @@ void startStraggler() {
 // must survive: "log-line" and "json-log-line" (a log line first), "notification" (a
 // notification first, as servers built on the official SDK do), "other-id", "error",
 // "no-result", "no-tools", "nameless-tools", "twelve-tools", "initialize-only" (never answers
-// tools/list), "close-output", "flood" (2 MiB without a line feed), "wait-for-user" (holds
-// tools/list until the check is cancelled) and "straggler" (leaves a child in its group).
+// tools/list), "close-output", "flood" (2 MiB without a line feed), "notification-flood"
+// (over 2 MiB of complete notifications, then silence), "wait-for-user" (holds tools/list
+// until the check is cancelled) and "straggler" (leaves a child in its group).
 int mcp(const json& settings) {
     if (environment(std::string(HelperCommand::kTokenStorageVariable).c_str()) !=
             HelperCommand::kTokenStorage ||
@@ -269,6 +270,16 @@ int mcp(const json& settings) {
         const std::string chunk(65536, 'x');
         for (int i = 0; i < 33 && std::cout; ++i)
             std::cout << chunk;
+        std::cout.flush();
+        std::this_thread::sleep_for(std::chrono::seconds(600));
+        return 0;
+    }
+    if (mode == "notification-flood") {
+        const json notification = {{"jsonrpc", "2.0"},
+                                   {"method", "notifications/message"},
+                                   {"params", {{"data", std::string(1024, 'x')}}}};
+        for (int i = 0; i < 2200 && std::cout; ++i)
+            std::cout << notification.dump() << '\n';
         std::cout.flush();
         std::this_thread::sleep_for(std::chrono::seconds(600));
         return 0;

@@ -239,6 +239,11 @@ int probeConfigured(const InstallerCore& core, McpCancellation& cancellation, co
 }
 
 int repair(const InstallerCore& core, McpCancellation& cancellation, const Check& check) {
+    return repairForTesting(core, cancellation, check, {});
+}
+
+int repairForTesting(const InstallerCore& core, McpCancellation& cancellation, const Check& check,
+                     const std::function<void()>& written) {
     refuseOverrides();
     if (cancellation.cancelled())
         unsupported();
@@ -263,6 +268,8 @@ int repair(const InstallerCore& core, McpCancellation& cancellation, const Check
         unsupported();
 
     config::PreservedConfig::write(path, expected, patched);
+    if (written)
+        written();
     if (base::read(path) != patched || ExistingConnection::overlaySnapshot(core) != before)
         unsupported();
     return count;

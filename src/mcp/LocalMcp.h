@@ -83,5 +83,10 @@ void environmentCheck();
 /// the preflight's, the overlay's or the guarded write's failures.
 [[nodiscard]] int repair(const installer::InstallerCore& core, McpCancellation& cancellation,
                          const Check& check = probe);
+/// `repair` with a hook called right after its write, before the result is read back; only
+/// tests use it.
+[[nodiscard]] int repairForTesting(const installer::InstallerCore& core,
+                                   McpCancellation& cancellation, const Check& check,
+                                   const std::function<void()>& written);
 
 } // namespace orvek::mcp::LocalMcp

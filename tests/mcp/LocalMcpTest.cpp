@@ -239,6 +239,7 @@ TEST_F(LocalMcpTest, AMisbehavingHelperFailsAndIsGone) {
              Row{"nameless-tools", kNoTools},
              Row{"close-output", kUnsupported},
              Row{"flood", kUnsupported},
+             Row{"notification-flood", kUnsupported},
              Row{"initialize-only", kTimedOut},
          }) {
         SCOPED_TRACE(row.mode);
@@ -423,6 +424,13 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
                      home.writeOverlay(true);
                  },
                  none, kUnsupported},
+             Row{"the entry in the preset alone",
+                 [](test::McpHome&home) {
+                     home.useStandIn();
+                     home.writeOverlay(true);
+                     home.writeConfiguration(R"({"model":"x"})");
+                 },
+                 none, kUnsupported},
              Row{"a foreign preset",
                  [](test::McpHome&home) {
                      home.useStandIn();
@@ -451,8 +459,8 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
          }) {
         SCOPED_TRACE(row.name);
         test::McpHome home;
-        row.prepare(home);
         home.writeConfiguration(remote);
+        row.prepare(home);
         const auto before = home.configurationBytes();
         McpCancellation rowCancellation;
         EXPECT_EQ(outcomeOf([&] {
@@ -475,6 +483,31 @@ TEST_F(LocalMcpTest, AFailedOrRefusedRepairWritesNothing) {
             names.push_back(entry.path().filename().string());
         for (const auto& name : names)
             EXPECT_FALSE(name.find("orvek-backup") != std::string::npos) << name;
+    }
+}
+
+TEST_F(LocalMcpTest, AChangeRightAfterTheRepairsWriteFailsIt) {
+    struct Row {
+        const char* name;
+        std::function<void(test::McpHome&)> change;
+    };
+    for (const Row& row : {
+             Row{"the settings rewritten",
+                 [](test::McpHome& home) {
+                     home.writeConfiguration(home.configurationBytes() + " ");
+                 }},
+             Row{"the preset appeared", [](test::McpHome& home) { home.writeOverlay(false); }},
+         }) {
+        SCOPED_TRACE(row.name);
+        test::McpHome home;
+        home.useStandIn();
+        home.writeConfiguration(withMcp(test::McpHome::remoteEntry()));
+        McpCancellation rowCancellation;
+        EXPECT_EQ(outcomeOf([&] {
+                      (void)LocalMcp::repairForTesting(home.core(), rowCancellation,
+                                                       LocalMcp::probe, [&] { row.change(home); });
+                  }),
+                  kUnsupported);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "TestRelease.h"
 #include "base/Hashing.h"
 #include "base/Json.h"
+#include "base/ProcessRunner.h"
 #include "base/TempFolder.h"
 #include "installer/Deployment.h"
 #include "installer/InstallerCore.h"
@@ -159,6 +160,20 @@ const std::vector<RefusedRow>& refusedRows() {
              repack(release, arguments, {"bin/orvek"});
          },
          "должен содержать ровно один файл «orvek»"},
+        {"helper_is_a_link",
+         [](const auto& release, auto& arguments) {
+             fs::create_directory(release.folder() / "linked");
+             fs::create_symlink("../helper/orvek", release.folder() / "linked/orvek");
+             const auto archive = release.folder() / "linked.tar.gz";
+             const auto packed = base::run(
+                 "/usr/bin/tar",
+                 {"-C", (release.folder() / "linked").string(), "-czf", archive.string(), "orvek"},
+                 std::nullopt, 60);
+             ASSERT_EQ(packed.status, 0) << packed.standardError;
+             set(arguments, "--archive", archive.string());
+             set(arguments, "--archive-pin-for-testing", base::hashFile(archive));
+         },
+         "не является обычным файлом."},
         {"helper_under_another_name",
          [](const auto& release, auto& arguments) { repack(release, arguments, {"orvek-cli"}); },
          "должен содержать ровно один файл «orvek»"},

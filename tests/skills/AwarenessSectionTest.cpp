@@ -97,6 +97,7 @@ TEST(AwarenessSectionTest, RefusesSectionsTheUserChanged) {
         {"deleted file", std::nullopt, stored, kRemoved},
         {"edited section", edited, stored, kChanged},
         {"two begin markers", kBegin + "\n" + stored, stored, kChanged},
+        {"a begin marker after the section", stored + "\n" + kBegin, stored, kChanged},
         {"two end markers", stored + "\n" + kEnd, stored, kChanged},
         {"only a begin marker", "x\n" + kBegin + "\n", stored, kChanged},
         {"end before begin", kEnd + "\n" + kBegin, stored, kChanged},

@@ -225,5 +225,35 @@ TEST_F(GlobalSkillsTest, TheEarlierVideoEditSkillIsUpgradedWithABackup) {
     EXPECT_EQ(state()["hashes"]["skills/orvek-video-edit/SKILL.md"], base::hash("new edit skill"));
 }
 
+TEST_F(GlobalSkillsTest, TheEarlierVideoEditSkillIsKeptUnlessTheStateRecordsIt) {
+    const std::string earlier = "earlier video edit skill";
+    const PackageMap video = {{".opencode/skills/orvek-video-edit/SKILL.md", "new edit skill"}};
+    struct Row {
+        const char* name;
+        SkillCatalogue catalogue;
+    };
+    const std::vector<Row> rows = {
+        {"the state records other content",
+         {{"skills/orvek-video-edit/SKILL.md", base::hash("other edit skill")}}},
+        {"the state does not record the skill", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::SkillsBench bench;
+        const auto section = awarenessSection(bench.global(), row.catalogue, {});
+        bench.home.write(".config/opencode/skills/orvek-video-edit/SKILL.md", earlier);
+        bench.home.write(".config/opencode/AGENTS.md", section);
+        bench.home.write(".config/opencode/.orvek-awareness.json",
+                         awarenessState(row.catalogue, {}, section));
+        const auto before = test::snapshot(bench.home.path(), true);
+        EXPECT_EQ(test::outcomeOf([&] {
+                      installGlobalForTesting(bench.core(), video, std::string("video"),
+                                              bench.home / "v", base::hash(earlier), {});
+                  }),
+                  kExists);
+        EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
+    }
+}
+
 } // namespace
 } // namespace orvek::skills

@@ -208,6 +208,45 @@ TEST_F(RoleWorkspaceTest, VideoNeedsTheHelperAndGetsGeneratedSettings) {
     EXPECT_EQ(prepare("video"), folder);
 }
 
+TEST_F(RoleWorkspaceTest, WithoutTheEarlierRecordNoVideoMarkerPassesForTheEarlierOne) {
+    bench.installHelper();
+    const base::JsonValue settings = {{"mcp", {{"orvek", bench.core().mcpConfiguration()}}}};
+    const auto generated = base::json(settings);
+    struct Row {
+        const char* name;
+        base::JsonValue hashes;
+    };
+    const std::vector<Row> rows = {
+        {"only the generated settings", {{".opencode/opencode.jsonc", base::hash(generated)}}},
+        {"no files at all", base::JsonValue::object()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(bench.home / "Movies");
+        bench.home.write("Movies/Orvek Studio/.opencode/opencode.jsonc", generated);
+        bench.home.write(
+            "Movies/Orvek Studio/.orvek-profile.json",
+            base::json({{"Hashes", row.hashes}, {"Profile", "video"}, {"Version", 1}}));
+        const auto before = test::snapshot(bench.home.path(), true);
+        EXPECT_EQ(test::outcomeOf([&] { (void)prepare("video"); }), kMismatch);
+        EXPECT_EQ(test::snapshot(bench.home.path(), true), before);
+    }
+}
+
+TEST_F(RoleWorkspaceTest, AFolderMadeJustBeforeTheMoveIsNotReplaced) {
+    const auto outcome = test::outcomeOf([&] {
+        (void)prepareProfileForTesting(bench.core(), "developer", std::nullopt,
+                                       [&](const std::string& point) {
+                                           if (point == "marked")
+                                               fs::create_directory(developer());
+                                       });
+    });
+    EXPECT_EQ(outcome, "errno 17 at " + developer().string());
+    EXPECT_TRUE(fs::is_empty(developer()));
+    for (const auto& entry : fs::directory_iterator(developer().parent_path()))
+        EXPECT_EQ(entry.path(), developer());
+}
+
 TEST_F(RoleWorkspaceTest, APackageWithoutInstructionsIsRefused) {
     fs::remove(bench.resources() / "toolkit/profiles/developer/AGENTS.md");
     EXPECT_EQ(test::outcomeOf([&] { (void)prepare("developer"); }),

@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -86,6 +92,61 @@ TEST(ToolkitPackageTest, AMissingRootFailsTheLoad) {
     bench.package("common/guide.md", "общее");
     const auto outcome = test::outcomeOf([&] { (void)bundledFiles(bench.core(), kRoots); });
     EXPECT_TRUE(outcome == kMissing || outcome == kIncomplete) << outcome;
+}
+
+// Root reads every folder whatever its mode; for as long as this lives the calling thread
+// obeys the modes like any user, so an unreadable folder is refused by the kernel itself.
+class ObeyingModes {
+public:
+    ObeyingModes() {
+#if defined(__linux__)
+        if (::geteuid() != 0)
+            return;
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
+        m_reduced = ::syscall(SYS_capset, &m_header, reduced) == 0;
+#endif
+    }
+    ~ObeyingModes() {
+#if defined(__linux__)
+        if (m_reduced)
+            (void)::syscall(SYS_capset, &m_header, m_saved);
+#endif
+    }
+    ObeyingModes(const ObeyingModes&) = delete;
+    ObeyingModes& operator=(const ObeyingModes&) = delete;
+
+    [[nodiscard]] bool active() const {
+        return ::geteuid() != 0 || m_reduced;
+    }
+
+private:
+#if defined(__linux__)
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+#endif
+    bool m_reduced = false;
+};
+
+TEST(ToolkitPackageTest, AFolderTheWalkCannotOpenFailsAsIncomplete) {
+    test::SkillsBench bench;
+    bench.package("common/guide.md", "общее");
+    bench.package("profiles/developer/AGENTS.md", "инструкции");
+    bench.package("profiles/developer/locked/SKILL.md", "навык");
+    const auto locked = bench.resources() / "toolkit/profiles/developer/locked";
+    fs::permissions(locked, fs::perms::none);
+
+    std::string outcome;
+    {
+        const ObeyingModes modes;
+        if (!modes.active())
+            GTEST_SKIP() << "cannot make root obey folder modes here";
+        outcome = test::outcomeOf([&] { (void)bundledFiles(bench.core(), kRoots); });
+    }
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_EQ(outcome, kIncomplete);
 }
 
 TEST(ToolkitPackageTest, RefusesLinksAnywhereEvenWhenTheyPointInside) {
