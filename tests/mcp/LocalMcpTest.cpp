@@ -32,6 +32,22 @@ const std::string kNoTools = failureText(LocalMcp::kNoTools);
 const std::string kChanged = failureText(LocalMcp::kChanged, "CONFIGURATION_CHANGED");
 const config::ServiceEndpoints kEndpoints(test::McpHome::kApiBase);
 
+/// The user cancelling once the stand-in "wait-for-user" shows it waits. Should it never show,
+/// the test fails after 30 seconds and cancels anyway, so the check beside it ends.
+std::thread cancelOnceWaiting(const test::McpHome& home, McpCancellation& cancellation) {
+    return std::thread([marker = home.home() / ".orvek-sandbox/mcp-waiting", &cancellation] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(marker)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the helper never showed it waits: no " << marker;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        cancellation.cancel();
+    });
+}
+
 std::string entryFor(const std::string& helper) {
     return base::json(LocalMcp::localEntry(helper));
 }
@@ -274,11 +290,7 @@ TEST_F(LocalMcpTest, CancellationEndsTheWait) {
     EXPECT_EQ(outcomeOf([&] { (void)LocalMcp::probe(mcp.core(), early); }), kUnsupported);
     EXPECT_FALSE(mcp.standInPid().has_value()) << "cancelled before the helper was started";
 
-    std::thread user([&] {
-        while (!std::filesystem::exists(mcp.home() / ".orvek-sandbox/mcp-waiting"))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        cancellation.cancel();
-    });
+    auto user = cancelOnceWaiting(mcp, cancellation);
     EXPECT_EQ(outcomeOf([&] { (void)LocalMcp::probe(mcp.core(), cancellation); }), kTimedOut);
     user.join();
     EXPECT_FALSE(test::stillRunning(*mcp.standInPid()));
@@ -485,11 +497,7 @@ TEST_F(LocalMcpTest, CancellingWhileTheHelperWaitsKeepsTheSettings) {
     mcp.useStandIn("wait-for-user");
     const auto remote = withMcp(test::McpHome::remoteEntry());
     mcp.writeConfiguration(remote);
-    std::thread user([&] {
-        while (!std::filesystem::exists(mcp.home() / ".orvek-sandbox/mcp-waiting"))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        cancellation.cancel();
-    });
+    auto user = cancelOnceWaiting(mcp, cancellation);
     EXPECT_EQ(outcomeOf([&] { (void)LocalMcp::repair(mcp.core(), cancellation); }), kTimedOut);
     user.join();
     EXPECT_EQ(mcp.configurationBytes(), remote);
