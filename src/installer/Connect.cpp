@@ -47,7 +47,7 @@ void InstallerCore::connect(const std::function<void(const std::string&)>& progr
     (void)tryPrepareFreshDesktopDefaults(desktopData());
 
     const auto status = base::run(helper(), HelperCommand::statusArguments(), std::nullopt,
-                                  HelperCommand::kStatusTimeout);
+                                  deployment().helperStatusSeconds);
     if (!status.signaled && statusConfigured(status.status, status.standardOutput)) {
         progress(kCheckingSaved);
         ExistingConnection::reuse(*this);
@@ -63,13 +63,13 @@ void InstallerCore::connect(const std::function<void(const std::string&)>& progr
 
     progress(kFinishSignIn);
     const auto setup = base::run(helper(), HelperCommand::setupArguments(), std::nullopt,
-                                 HelperCommand::kSetupTimeout);
+                                 deployment().helperSetupSeconds);
     if (setup.signaled || !setupSucceeded(setup.status, setup.standardOutput))
         throw setupFailure(setup.standardOutput, setup.standardError, setup.status);
 
     progress(kCheckingConnection);
     const auto check = base::run(helper(), HelperCommand::statusArguments(), std::nullopt,
-                                 HelperCommand::kStatusTimeout);
+                                 deployment().helperStatusSeconds);
     if (check.signaled || !statusConfigured(check.status, check.standardOutput))
         throw InstallerFailure(kNotConfirmed);
 

@@ -29,6 +29,15 @@ struct Deployment {
     /// as in production (libcurl's connect-to); only the sandbox sets it.
     std::optional<std::string> apiConnectTo;
 
+    /// Time limits in seconds. A test deployment shortens them so that a peer that never
+    /// answers is waited out in seconds; the shipped ones are these.
+    /// The account helper's status command.
+    double helperStatusSeconds = 180;
+    /// The helper's sign-in, which waits for the user in the browser.
+    double helperSetupSeconds = 900;
+    /// Each run of pgrep, tar, hdiutil, ditto and codesign.
+    double toolSeconds = 180;
+
     [[nodiscard]] static const Deployment& production();
 };
 

@@ -15,10 +15,6 @@ namespace orvek::installer::HelperCommand {
 /// The helper's stdio MCP server.
 [[nodiscard]] std::vector<std::string> mcpArguments();
 
-inline constexpr double kStatusTimeout = 180;
-/// The sign-in happens inside the helper and waits for the user in the browser.
-inline constexpr double kSetupTimeout = 900;
-
 inline constexpr std::string_view kTokenStorageVariable = "ORVEK_TOKEN_STORAGE";
 inline constexpr std::string_view kTokenStorage = "file";
 /// The status command's error code for a helper that holds no connection yet.

@@ -32,8 +32,6 @@ constexpr const char* kNoBinaryHashMessage =
 
 constexpr std::string_view kEntryKey = "cli-arm64";
 constexpr const char* kArchiveName = "orvek-0.1.10-arm64.tar.gz";
-constexpr double kTarTimeoutSeconds = 180;
-
 bool failed(const base::ProcessResult& result) {
     return result.signaled || result.status != 0;
 }
@@ -61,8 +59,8 @@ void InstallerCore::installHelper() const {
 
     const auto archive = download(url->second, sha256->second, kArchiveName, payloadSize(*entry));
 
-    const auto listing =
-        base::run(deployment().tar, {"-tzf", archive.string()}, std::nullopt, kTarTimeoutSeconds);
+    const auto listing = base::run(deployment().tar, {"-tzf", archive.string()}, std::nullopt,
+                                   deployment().toolSeconds);
     if (failed(listing) || config::ConfigReader::invalidUtf8(listing.standardOutput))
         throw InstallerFailure(kDamagedMessage);
     // Only one plain file may come out of the archive; anything else could land outside the
@@ -74,7 +72,7 @@ void InstallerCore::installHelper() const {
     const base::TempFolder staging(root() / ("helper-stage-" + base::newUuid()));
     const auto extraction =
         base::run(deployment().tar, {"-xzf", archive.string(), "-C", staging.path().string()},
-                  std::nullopt, kTarTimeoutSeconds);
+                  std::nullopt, deployment().toolSeconds);
     if (failed(extraction))
         throw InstallerFailure(kUnpackMessage);
 

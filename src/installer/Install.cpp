@@ -46,8 +46,6 @@ constexpr std::string_view kBundleIdentifier = "ai.opencode.desktop";
 // The leading "=" makes codesign take the argument as the requirement itself, not a file name.
 constexpr const char* kRequirementPrefix =
     "=anchor apple generic and certificate leaf[subject.OU] = \"";
-constexpr double kToolTimeoutSeconds = 180;
-
 struct PlistFree {
     void operator()(plist_t node) const noexcept { plist_free(node); }
 };
@@ -104,12 +102,11 @@ private:
 // mounted something. Nothing about the detach can change the outcome of the install.
 class Attachment {
 public:
-    Attachment(std::filesystem::path hdiutil, std::filesystem::path mountPoint)
-        : m_hdiutil(std::move(hdiutil)), m_mountPoint(std::move(mountPoint)) {}
+    Attachment(std::filesystem::path hdiutil, std::filesystem::path mountPoint, double seconds)
+        : m_hdiutil(std::move(hdiutil)), m_mountPoint(std::move(mountPoint)), m_seconds(seconds) {}
     ~Attachment() {
         try {
-            (void)base::run(m_hdiutil, {"detach", m_mountPoint.string()}, std::nullopt,
-                            kToolTimeoutSeconds);
+            (void)base::run(m_hdiutil, {"detach", m_mountPoint.string()}, std::nullopt, m_seconds);
         } catch (...) {
         }
     }
@@ -119,6 +116,7 @@ public:
 private:
     std::filesystem::path m_hdiutil;
     std::filesystem::path m_mountPoint;
+    double m_seconds;
 };
 
 // Downloads the official image, checks the application on it and in its copy, and moves the copy
@@ -133,11 +131,11 @@ void installOfficial(const InstallerCore& core, const std::filesystem::path& tar
 
     const auto& deployment = core.deployment();
     const MountPoint mountPoint(core.root() / ("mount-" + base::newUuid()));
-    const Attachment attachment(deployment.hdiutil, mountPoint.path());
+    const Attachment attachment(deployment.hdiutil, mountPoint.path(), deployment.toolSeconds);
     base::require(deployment.hdiutil,
                   {"attach", "-nobrowse", "-readonly", "-mountpoint", mountPoint.path().string(),
                    image.string()},
-                  kOpenImage, kToolTimeoutSeconds);
+                  kOpenImage, deployment.toolSeconds);
     const auto mounted = mountPoint.path() / "OpenCode.app";
     core.verifyApp(mounted);
     core.ensureClosed();
@@ -146,7 +144,7 @@ void installOfficial(const InstallerCore& core, const std::filesystem::path& tar
     base::directory(folder);
     base::TempPath copy(folder / (".orvek-install-" + base::newUuid() + ".app"));
     base::require(deployment.ditto, {mounted.string(), copy.path().string()}, kCopy,
-                  kToolTimeoutSeconds);
+                  deployment.toolSeconds);
     core.verifyApp(copy.path());
 
     base::noLinks(target);
@@ -220,7 +218,7 @@ void InstallerCore::verifyApp(const std::filesystem::path& app) const {
     const std::string requirement = kRequirementPrefix + team->get<std::string>() + "\"";
     base::require(m_deployment.codesign,
                   {"--verify", "--deep", "--strict", "-R", requirement, app.string()}, kSignature,
-                  kToolTimeoutSeconds);
+                  m_deployment.toolSeconds);
 }
 
 } // namespace orvek::installer

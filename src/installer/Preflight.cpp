@@ -12,7 +12,6 @@ namespace {
 
 // Decimal bytes: the figure the user sees in Finder, not 1.5 GiB.
 constexpr std::uint64_t kRequiredFreeBytes = 1'500'000'000;
-constexpr double kPgrepTimeoutSeconds = 180;
 // pgrep's status when no process matched; every other status means running or unknown.
 constexpr int kPgrepNoMatch = 1;
 
@@ -43,7 +42,7 @@ void InstallerCore::preflight() const {
 
 void InstallerCore::ensureClosed() const {
     const auto result =
-        base::run(deployment().pgrep, {"-x", "OpenCode"}, std::nullopt, kPgrepTimeoutSeconds);
+        base::run(deployment().pgrep, {"-x", "OpenCode"}, std::nullopt, deployment().toolSeconds);
     // A pgrep ended by signal 1 also reads as 1; only its own "no match" exit will do.
     if (result.signaled || result.status != kPgrepNoMatch)
         throw InstallerFailure("Закройте OpenCode и повторите действие.");

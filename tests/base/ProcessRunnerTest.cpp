@@ -95,9 +95,10 @@ bool processGone(pid_t pid) {
     return false;
 }
 
-/// Orphaned descendants are reaped by init, so allow them a moment to disappear.
+/// Orphaned descendants are reaped by init, so allow them a moment to disappear. Ten seconds
+/// for a loaded sanitizer run; the survivors looked for sleep 30 seconds, so still show.
 bool goneSoon(pid_t pid) {
-    const auto limit = std::chrono::steady_clock::now() + 1s;
+    const auto limit = std::chrono::steady_clock::now() + 10s;
     while (!processGone(pid)) {
         if (std::chrono::steady_clock::now() > limit)
             return false;

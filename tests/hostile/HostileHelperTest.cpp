@@ -123,23 +123,42 @@ TEST_F(HostileHelper, ConnectEndsWithItsOwnMessage) {
         meet(row, connect);
 }
 
-// A helper that never closes its output is waited for up to the status command's fixed
-// 180 seconds, which no entry point lets a test shorten; both wait side by side.
-TEST_F(HostileHelper, ConnectWaitsOutTheStatusLimitThenStopsEveryProcess) {
+// A helper that never closes its output is waited for up to the command's limit, then every
+// process of it is stopped. The command under test is given a few seconds, the other one far
+// longer, so that a step ended by the wrong limit either stops short of the limit or runs past
+// the bound; all rows wait side by side.
+TEST_F(HostileHelper, ConnectWaitsOutTheCommandsLimitThenStopsEveryProcess) {
+    constexpr auto kLimit = 3s;
+    constexpr auto kOtherLimit = 60s;
+    // Past the limit: the connection's other steps and the stop, on a loaded sanitizer run.
+    constexpr auto kMargin = 10s;
+    static_assert(kLimit + kMargin < kOtherLimit);
     std::vector<std::unique_ptr<Encounter>> encounters;
     for (const HelperCase& row : {
-             HelperCase{"hang", "status", kNoAnswer, 200s},
-             HelperCase{"grandchild", "status", kNoAnswer, 200s},
+             HelperCase{"hang", "status", kNoAnswer, kLimit + kMargin},
+             HelperCase{"grandchild", "status", kNoAnswer, kLimit + kMargin},
+             HelperCase{"hang", "setup", kNoAnswer, kLimit + kMargin},
+             HelperCase{"grandchild", "setup", kNoAnswer, kLimit + kMargin},
          })
         encounters.push_back(std::make_unique<Encounter>(row));
     std::vector<std::future<TimedOutcome>> runs;
-    for (const auto& encounter : encounters)
-        runs.push_back(std::async(std::launch::async, [&home = encounter->home] {
-            return timed([&] { connect(home); });
-        }));
+    for (const auto& encounter : encounters) {
+        const bool status = std::string(encounter->row.target) == "status";
+        const double limit = Seconds(kLimit).count();
+        const double other = Seconds(kOtherLimit).count();
+        runs.push_back(std::async(std::launch::async,
+                                  [&home = encounter->home, statusSeconds = status ? limit : other,
+                                   setupSeconds = status ? other : limit] {
+                                      return timed([&] {
+                                          auto core = home.engine(statusSeconds, setupSeconds);
+                                          core.connect([](const std::string&) {});
+                                      });
+                                  }));
+    }
     for (std::size_t index = 0; index < runs.size(); ++index) {
         const auto result = runs[index].get();
-        EXPECT_GT(result.took, 179s) << "the status command's limit is 180 seconds";
+        EXPECT_GE(result.took, kLimit)
+            << encounters[index]->row.target << " ended before its limit";
         encounters[index]->check(result);
     }
 }

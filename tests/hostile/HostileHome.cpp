@@ -55,6 +55,14 @@ installer::InstallerCore HostileHome::engine() const {
     return engine(deployment);
 }
 
+installer::InstallerCore HostileHome::engine(double statusSeconds, double setupSeconds) const {
+    installer::Deployment deployment;
+    deployment.apiConnectTo = "127.0.0.1:9";
+    deployment.helperStatusSeconds = statusSeconds;
+    deployment.helperSetupSeconds = setupSeconds;
+    return engine(deployment);
+}
+
 installer::InstallerCore HostileHome::engine(int port, const fs::path& authority) const {
     installer::Deployment deployment;
     deployment.apiBase = kApiBase;

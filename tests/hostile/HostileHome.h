@@ -32,6 +32,8 @@ public:
 
     /// An engine on the production service, its requests going to a closed port.
     [[nodiscard]] installer::InstallerCore engine() const;
+    /// `engine()` with the helper's status and setup commands limited to the given seconds.
+    [[nodiscard]] installer::InstallerCore engine(double statusSeconds, double setupSeconds) const;
     /// An engine on the test service at 127.0.0.1:`port`, trusting `authority` besides the
     /// system's certificates.
     [[nodiscard]] installer::InstallerCore engine(int port,

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <regex>
@@ -294,29 +296,48 @@ struct Heard {
     std::chrono::steady_clock::time_point at;
 };
 
+/// `grew` hears each size the observer is told, as it is told.
 std::vector<Heard> downloadWatched(InstallerCore core, const std::string& sha256,
-                                   std::optional<std::uint64_t> expected, std::string& outcome) {
+                                   std::optional<std::uint64_t> expected, std::string& outcome,
+                                   const std::function<void(std::uint64_t)>& grew = {}) {
     std::vector<Heard> heard;
     core.setDownloadObserver([&](const std::optional<DownloadProgress>& progress) {
         heard.push_back({progress, std::chrono::steady_clock::now()});
+        if (progress && grew)
+            grew(progress->received);
     });
     outcome = test::outcomeOf([&] { (void)core.download(kUrl, sha256, kName, expected); });
     return heard;
 }
 
-// curl writes the payload in four parts a third of a second apart; the engine sees the file grow.
+// curl writes the payload in four parts; the engine sees the file grow. Before each next part
+// curl waits until the observer was told the last one (a mark per size told), for at most ten
+// seconds, so the growth is seen however slowly the engine looks.
 TEST_F(Download, PublishesTheGrowthOfTheUnfinishedFileAndThenItsEnd) {
+    const auto told = home / "told";
     standIn("for part in 0 1 2 3; do\n"
             "  dd if='" +
             (home / "fixture/payload").string() +
             "' bs=50000 skip=$part count=1 status=none >> \"$out\"\n"
-            "  sleep 0.35\ndone");
+            "  tries=0\n"
+            "  while [ $part -lt 3 ] && [ $tries -lt 200 ] &&\n"
+            "        [ ! -e '" +
+            told.string() +
+            "'/$(( (part + 1) * 50000 )) ]; do\n"
+            "    sleep 0.05; tries=$((tries + 1))\n"
+            "  done\n"
+            "done");
     for (const std::optional<std::uint64_t> expected :
          {std::optional<std::uint64_t>(200'000), std::optional<std::uint64_t>()}) {
         SCOPED_TRACE(expected ? "with a size" : "without a size");
         fs::remove_all(downloads());
+        fs::remove_all(told);
+        fs::create_directories(told);
         std::string outcome;
-        const auto heard = downloadWatched(core(), payloadHash(), expected, outcome);
+        const auto heard =
+            downloadWatched(core(), payloadHash(), expected, outcome, [&](std::uint64_t size) {
+                std::ofstream(told / std::to_string(size)).flush();
+            });
         EXPECT_EQ(outcome, test::kPassed);
 
         ASSERT_GE(heard.size(), 4U) << "the start, some growth and the end";

@@ -94,5 +94,16 @@ TEST(InstallerCore, FixedListsAndValues) {
     EXPECT_EQ(Deployment::production().apiBase, "https://api.orvek.ru");
 }
 
+// Tests shorten these limits; the shipped engine must keep the real ones, and an engine built
+// without a deployment must get them too.
+TEST(InstallerCore, ShipsTheRealTimeLimits) {
+    const InstallerCore core("/r", "/Users/anna");
+    for (const Deployment* deployment : {&Deployment::production(), &core.deployment()}) {
+        EXPECT_EQ(deployment->helperStatusSeconds, 180);
+        EXPECT_EQ(deployment->helperSetupSeconds, 900);
+        EXPECT_EQ(deployment->toolSeconds, 180);
+    }
+}
+
 } // namespace
 } // namespace orvek::installer
