@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 
@@ -42,6 +43,10 @@ void showBusyAlert(QWidget* window) {
     alert->exec();
 }
 
+void runLater(int delayMs, std::function<void()> task) {
+    QTimer::singleShot(delayMs, QCoreApplication::instance(), std::move(task));
+}
+
 QString unavailableScreen(const QString& screen) {
     return QStringLiteral("Экран %1 в этой сборке не рисуется.").arg(screen);
 }
@@ -55,6 +60,8 @@ AppDelegate::AppDelegate(std::shared_ptr<setup::SetupModel> model, LaunchOptions
         m_hooks.finish = &finishProcess;
     if (!m_hooks.showBusyAlert)
         m_hooks.showBusyAlert = &showBusyAlert;
+    if (!m_hooks.later)
+        m_hooks.later = &runLater;
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -111,7 +118,11 @@ void AppDelegate::applicationDidFinishLaunching() {
         m_window->setAttribute(Qt::WA_ShowWithoutActivating);
         m_window->show();
         m_window->raise();
-        QTimer::singleShot(kRenderDelayMs, this, &AppDelegate::renderWindow);
+        // A delegate gone before the delay has nothing left to draw.
+        m_hooks.later(kRenderDelayMs, [self = QPointer<AppDelegate>(this)] {
+            if (self)
+                self->renderWindow();
+        });
         return;
     }
     m_window->show();

@@ -37,6 +37,9 @@ public:
         std::function<void(int status, const QString& message)> finish;
         /// Shows the busy alert over `window` and returns when it is dismissed.
         std::function<void(QWidget* window)> showBusyAlert;
+        /// Runs `task` from the event loop once `delayMs` have passed; by default a single-shot
+        /// timer. The render mode draws a window screen through it.
+        std::function<void(int delayMs, std::function<void()> task)> later;
     };
 
     AppDelegate(std::shared_ptr<setup::SetupModel> model, LaunchOptions options, Hooks hooks = {});

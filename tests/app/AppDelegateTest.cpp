@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QFileDialog>
@@ -34,6 +36,10 @@ protected:
             finishMessage = message;
         };
         hooks.showBusyAlert = [this](QWidget*) { ++alerts; };
+        hooks.later = [this](int delayMs, std::function<void()> task) {
+            scheduled.push_back(delayMs);
+            QTimer::singleShot(delayMs, qApp, std::move(task));
+        };
         auto delegate =
             std::make_unique<AppDelegate>(model, LaunchOptions::parse(arguments), std::move(hooks));
         delegate->applicationDidFinishLaunching();
@@ -46,6 +52,8 @@ protected:
     std::optional<int> finished;
     QString finishMessage;
     int alerts = 0;
+    // The delays of the work the delegate left for later, in the order it asked.
+    std::vector<int> scheduled;
 };
 
 TEST_F(AppDelegateTest, OpensOneTitledWindowAndASecondLaunchChangesNothing) {
@@ -98,6 +106,7 @@ TEST_F(AppDelegateTest, RendersAWindowScreenAfterItHasLaidOut) {
     ASSERT_NE(delegate->window(), nullptr);
     EXPECT_TRUE(model->ready());
     EXPECT_FALSE(finished) << "the render waits for the layout";
+    EXPECT_EQ(scheduled, std::vector<int>{AppDelegate::kRenderDelayMs});
     QTRY_VERIFY_WITH_TIMEOUT(finished.has_value(), 5000);
     EXPECT_EQ(*finished, 0) << finishMessage.toStdString();
     EXPECT_EQ(QImage(file("ready.png")).size(), QSize(700, 650));
@@ -190,7 +199,8 @@ TEST_F(AppDelegateTest, RenderWithoutAFileOpensTheWindowUnfitted) {
     EXPECT_TRUE(delegate->window()->isVisible());
     EXPECT_EQ(delegate->window()->size(), QSize(820, 650));
     EXPECT_FALSE(model->ready()) << "no fixture state without both arguments";
-    QTest::qWait(AppDelegate::kRenderDelayMs + 200);
+    // A render would be left for later; nothing is, and nothing has ended the process.
+    EXPECT_TRUE(scheduled.empty());
     EXPECT_FALSE(finished);
 }
 

@@ -1,9 +1,15 @@
 #include "app/RenderScreens.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
+#include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include "AppModelFixture.h"
@@ -31,59 +37,95 @@ TEST(RenderScreens, ChoosesTheContentByName) {
     EXPECT_EQ(RenderScreens::defaultSize(Content::skills), QSize(600, 620));
 }
 
-struct StateRow {
-    const char* name;
-    bool consent;
-    bool busy;
-    bool ready;
-    bool failed;
-    std::string status;
-};
-
-std::string sixTimes(const std::string& fragment) {
-    std::string text;
-    for (int i = 0; i < 6; ++i)
-        text += fragment;
-    return text;
+// Everything of the model a screen can show, as text, to tell two fixture states apart.
+std::string shownState(const setup::SetupModel& model) {
+    std::ostringstream text;
+    text << model.consent() << model.busy() << model.ready() << model.failed() << model.showSkills()
+         << model.skillsBusy() << model.skillsFailed() << model.skillsSucceeded()
+         << model.canChooseAlternateFolder() << " status: " << model.status()
+         << " skills: " << model.skillsStatus() << " selected:";
+    for (const auto& role : model.selection())
+        text << ' ' << role;
+    if (const auto& progress = model.downloadProgress())
+        text << " received: " << progress->received << " of " << progress->expected.value_or(0);
+    return text.str();
 }
 
-TEST(RenderScreens, PutsTheModelIntoEachScreensFixtureState) {
-    const StateRow rows[] = {
-        {"welcome", false, false, false, false, ""},
-        {"no-such-screen", false, false, false, false, ""},
-        {"installing", true, true, false, false, "Скачиваем официальный OpenCode…"},
-        {"auth", true, true, false, false, "Завершите вход в Орвек в браузере…"},
-        {"waitclient", true, false, false, true,
-         "Закройте OpenCode и повторите подключение. Открытые проекты и настройки будут сохранены."},
-        {"cancel", true, false, false, true,
-         "Подключение отменено. Настройки сохранены. Вы можете повторить подключение."},
-        {"ready", true, false, true, false,
-         "Подключение проверено. Откройте рабочую папку в OpenCode."},
-        {"failure", true, false, false, true,
-         "Не удалось завершить подключение. Проверьте интернет и повторите попытку."},
-        {"failure-long", true, false, false, true,
-         sixTimes(
-             "Не удалось получить данные подключения. Существующие настройки сохранены. Повторите проверку позже. ")},
-        {"ready-long", true, false, true, false,
-         sixTimes(
-             "Модели подключены. MCP проверяется отдельно в сведениях. Навыки добавляются по вашему выбору. ")},
-        {"skills-autoclose", true, false, true, false,
-         "Выбранные навыки добавлены. Можно открыть OpenCode."},
-        {"skills-continue", true, false, true, false,
-         "Модели готовы. Некоторые навыки не добавлены; их можно настроить позже."},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+std::string stateAfter(const QString& name) {
+    test::AppModelFixture fixture;
+    RenderScreens::applyState(name, *fixture.model);
+    return shownState(*fixture.model);
+}
+
+TEST(RenderScreens, EveryScreenDrawsAStateOfItsOwn) {
+    test::AppModelFixture untouched;
+    EXPECT_EQ(stateAfter(QStringLiteral("no-such-screen")), shownState(*untouched.model));
+    EXPECT_EQ(stateAfter(QStringLiteral("welcome")), shownState(*untouched.model));
+
+    // A copied fixture would draw the same picture under two names.
+    std::map<std::string, QString> seen;
+    for (const auto& name : RenderScreens::names()) {
+        const auto content = RenderScreens::contentFor(name);
+        if (content == Content::alert)
+            continue;
+        SCOPED_TRACE(name.toStdString());
+        const auto state = std::to_string(static_cast<int>(content)) + " " + stateAfter(name);
+        const auto [earlier, added] = seen.emplace(state, name);
+        EXPECT_TRUE(added) << "the same as " << earlier->second.toStdString() << ": " << state;
+
+        // The main run is in one state at a time, and only the first screen lacks the consent.
         test::AppModelFixture fixture;
-        RenderScreens::applyState(QString::fromLatin1(row.name), *fixture.model);
+        RenderScreens::applyState(name, *fixture.model);
         const auto& model = *fixture.model;
-        EXPECT_EQ(model.consent(), row.consent);
-        EXPECT_EQ(model.busy(), row.busy);
-        EXPECT_EQ(model.ready(), row.ready);
-        EXPECT_EQ(model.failed(), row.failed);
-        EXPECT_EQ(model.status(), row.status);
-        EXPECT_FALSE(model.showSkills());
+        const auto count = [](std::initializer_list<bool> flags) {
+            return std::count(flags.begin(), flags.end(), true);
+        };
+        EXPECT_LE(count({model.busy(), model.ready(), model.failed()}), 1);
+        EXPECT_LE(count({model.skillsBusy(), model.skillsFailed(), model.skillsSucceeded()}), 1);
+        EXPECT_EQ(model.consent(), name != QLatin1String("welcome"));
     }
+}
+
+QString sourceText(const QString& relative) {
+    QFile file(QStringLiteral(ORVEK_SOURCE_DIR "/") + relative);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+std::string sortedNames(QStringList names) {
+    names.sort();
+    return names.join(' ').toStdString();
+}
+
+// An unknown name draws the empty setup screen without a word, so a gallery entry the table
+// lacks would show the wrong picture.
+TEST(RenderScreens, TheGalleryAndItsScriptShowEveryScreenOnce) {
+    const auto expected = sortedNames(RenderScreens::names());
+
+    const auto script = sourceText(QStringLiteral("scripts/screens"));
+    const auto list = QRegularExpression(QStringLiteral(R"(\nscreens=\(([^)]*)\))")).match(script);
+    ASSERT_TRUE(list.hasMatch()) << "no screens=( ... ) in scripts/screens";
+    EXPECT_EQ(sortedNames(list.captured(1).split(QRegularExpression(QStringLiteral("\\s+")),
+                                                 Qt::SkipEmptyParts)),
+              expected);
+
+    // Each picture as ![NAME](docs/screens/NAME.png)<br>Caption (`NAME`).
+    const QRegularExpression picture(
+        QStringLiteral(R"(!\[([^\]]*)\]\(docs/screens/([^)]*)\.png\)<br>[^|`]*\(`([^`]*)`\))"));
+    QStringList shown;
+    auto pictures = picture.globalMatch(sourceText(QStringLiteral("README.md")));
+    while (pictures.hasNext()) {
+        const auto match = pictures.next();
+        const QString name = match.captured(2);
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(match.captured(1).toStdString(), name.toStdString());
+        EXPECT_EQ(match.captured(3).toStdString(), name.toStdString());
+        EXPECT_TRUE(
+            QFile::exists(QStringLiteral(ORVEK_SOURCE_DIR "/docs/screens/") + name + ".png"));
+        shown << name;
+    }
+    EXPECT_EQ(sortedNames(shown), expected);
 }
 
 TEST(RenderScreens, SkillsScreensStartFromTheReadyModelWithNothingSelected) {

@@ -1,10 +1,8 @@
 #include "config/PreservedConfig.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -26,11 +24,11 @@
 #include <gtest/gtest.h>
 
 #include "Outcome.h"
+#include "RunAsNobody.h"
 #include "TempHome.h"
 #include "base/InstallerFailure.h"
 #include "base/PlatformError.h"
 #include "base/ProcessRunner.h"
-#include "base/UniqueFd.h"
 
 namespace orvek::config {
 namespace {
@@ -47,7 +45,7 @@ constexpr const char* kChangedCode = "CONFIGURATION_CHANGED";
 constexpr const char* kLinkMessage =
     "Путь содержит символическую ссылку. Выберите обычную локальную папку.";
 constexpr const char* kTooLarge = "Файл настроек слишком большой.";
-constexpr uid_t kNobody = 65534;
+constexpr uid_t kNobody = test::kNobody;
 constexpr const char* kTestAttribute = "user.orvek-test";
 
 const std::regex kUuidName(
@@ -669,34 +667,7 @@ std::string outcomeAs(bool dropPrivileges, bool realOnly, const std::function<vo
             return std::string("other: ") + error.what();
         }
     };
-    if (!dropPrivileges)
-        return describe();
-
-    std::array<int, 2> ends{};
-    if (::pipe(ends.data()) != 0)
-        return "pipe failed";
-    base::UniqueFd readEnd(ends[0]);
-    base::UniqueFd writeEnd(ends[1]);
-    const pid_t child = ::fork();
-    if (child < 0)
-        return "fork failed";
-    if (child == 0) {
-        readEnd.reset();
-        const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
-                             (realOnly ? ::setreuid(kNobody, 0) == 0 : ::setuid(kNobody) == 0);
-        const std::string result = dropped ? describe() : "cannot change user";
-        [[maybe_unused]] const auto written = ::write(writeEnd.get(), result.data(), result.size());
-        ::_exit(0);
-    }
-    writeEnd.reset();
-    std::string result;
-    std::array<char, 512> buffer{};
-    ssize_t count = 0;
-    while ((count = ::read(readEnd.get(), buffer.data(), buffer.size())) > 0)
-        result.append(buffer.data(), static_cast<std::size_t>(count));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return result;
+    return dropPrivileges ? test::runAsNobody(describe, realOnly) : describe();
 }
 
 TEST_F(PreservedConfigWrite, ReadOnlyFolderIsThePlatformError) {
