@@ -243,11 +243,10 @@ TEST_F(LocalMcpTest, RealServersAnswer) {
 TEST_F(LocalMcpTest, AMisbehavingHelperFailsAndIsGone) {
     // A row that ends on its own has the shipped limit, which it ends long before even on a
     // loaded sanitizer run; the one that never answers in full is given a second and a half.
-    constexpr std::chrono::milliseconds kShipped = LocalMcp::kTimeout;
     struct Row {
         const char* mode;
         std::string expected;
-        std::chrono::milliseconds limit = kShipped;
+        std::chrono::milliseconds limit = LocalMcp::kTimeout;
     };
     for (const Row& row : {
              Row{"log-line", "json"},
