@@ -29,6 +29,7 @@
 #include "Fixtures.h"
 #include "base/FilePrimitives.h"
 #include "base/InstallerFailure.h"
+#include "base/Json.h"
 #include "config/PreservedConfig.h"
 #include "installer/InstallerCore.h"
 #include "mcp/LocalMcp.h"
