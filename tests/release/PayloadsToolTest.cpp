@@ -25,8 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using base::JsonValue;
 using installer::InstallerCore;
+using test::kHash;
 using test::payloads;
 using test::TestRelease;
+using test::validManifest;
 
 JsonValue decoded(const fs::path& file) {
     return JsonValue::parse(test::slurp(file));
@@ -240,21 +242,6 @@ struct CheckRow {
 
 void PrintTo(const CheckRow& row, std::ostream* out) {
     *out << row.name;
-}
-
-constexpr const char* kHash = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-
-JsonValue validManifest() {
-    return {{"desktopTeamID", "ORVEKSBX01"},
-            {"arm64",
-             {{"url", "https://downloads.orvek.test/OpenCode.dmg"},
-              {"sha256", kHash},
-              {"size", "123456"}}},
-            {"cli-arm64",
-             {{"url", "https://downloads.orvek.test/orvek.tar.gz"},
-              {"sha256", installer::Deployment::production().helperArchiveHash},
-              {"binarySha256", kHash},
-              {"size", "4096"}}}};
 }
 
 const std::vector<CheckRow>& checkRows() {

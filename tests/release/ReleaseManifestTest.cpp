@@ -9,27 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "TestRelease.h"
 #include "installer/Deployment.h"
 
 namespace orvek::tools {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kHash = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
-
-base::JsonValue validManifest() {
-    return {{"desktopTeamID", "ORVEKSBX01"},
-            {"arm64",
-             {{"url", "https://downloads.orvek.test/OpenCode.dmg"},
-              {"sha256", kHash},
-              {"size", "123456"}}},
-            {"cli-arm64",
-             {{"url", "https://downloads.orvek.test/orvek.tar.gz"},
-              {"sha256", installer::Deployment::production().helperArchiveHash},
-              {"binarySha256", kHash},
-              {"size", "4096"}}}};
-}
+using test::validManifest;
 
 TEST(ReleaseManifest, AFileMadeAfterTheExistenceCheckIsNotReplaced) {
     const test::TempHome folder;

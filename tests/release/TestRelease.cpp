@@ -3,10 +3,25 @@
 #include <stdexcept>
 
 #include "base/Hashing.h"
+#include "base/Json.h"
+#include "installer/Deployment.h"
 
 namespace orvek::test {
 
 namespace fs = std::filesystem;
+
+base::JsonValue validManifest() {
+    return {{"desktopTeamID", "ORVEKSBX01"},
+            {"arm64",
+             {{"url", "https://downloads.orvek.test/OpenCode.dmg"},
+              {"sha256", kHash},
+              {"size", "123456"}}},
+            {"cli-arm64",
+             {{"url", "https://downloads.orvek.test/orvek.tar.gz"},
+              {"sha256", installer::Deployment::production().helperArchiveHash},
+              {"binarySha256", kHash},
+              {"size", "4096"}}}};
+}
 
 TestRelease::TestRelease() {
     m_folder.write("OpenCode.dmg", std::string(300000, 'd') + "an image as the publisher ships it");

@@ -5,9 +5,17 @@
 #include <vector>
 
 #include "TempHome.h"
+#include "base/JsonValue.h"
 #include "base/ProcessRunner.h"
 
 namespace orvek::test {
+
+/// Any well-formed hash, for manifests whose hashes are not checked against a file.
+inline constexpr const char* kHash =
+    "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+/// A manifest the engine accepts, pinned to the production helper archive.
+[[nodiscard]] base::JsonValue validManifest();
 
 /// A release's artefacts made the way a release makes them: an image file, a helper executable
 /// packed alone by the real tar, the addresses and the team. The pin is the archive's own hash.
