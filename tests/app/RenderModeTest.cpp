@@ -1,3 +1,4 @@
+#include <ostream>
 #include <vector>
 
 #include <QDir>
@@ -45,6 +46,11 @@ struct ScreenRow {
     QStringList size;
     QSize expected; // empty: the alert's own size
 };
+
+// Names the row in ctest's listing and in failures, instead of its bytes.
+void PrintTo(const ScreenRow& row, std::ostream* out) {
+    *out << row.screen.toStdString();
+}
 
 // Screens drawn at a size of their own rather than their default one.
 const std::vector<ScreenRow>& resizedScreens() {
