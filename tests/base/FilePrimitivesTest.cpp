@@ -14,6 +14,7 @@
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
 #include "base/InstallerFailure.h"
+#include "base/Json.h"
 #include "base/JsonError.h"
 #include "base/PlatformError.h"
 

@@ -9,6 +9,7 @@
 #include "Outcome.h"
 #include "Snapshot.h"
 #include "TempHome.h"
+#include "base/Json.h"
 #include "installer/InstallerCore.h"
 
 namespace orvek::installer {

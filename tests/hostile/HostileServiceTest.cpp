@@ -18,6 +18,7 @@
 #include "base/ChildProcess.h"
 #include "base/Hashing.h"
 #include "base/HttpsClient.h"
+#include "base/Json.h"
 #include "base/ProcessRunner.h"
 #include "installer/ExistingConnection.h"
 #include "mcp/McpEndpoint.h"

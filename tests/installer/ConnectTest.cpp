@@ -12,6 +12,7 @@
 #include "SimulatedApp.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/PlatformError.h"
 #include "installer/HelperCommand.h"
 #include "installer/InstallerCore.h"

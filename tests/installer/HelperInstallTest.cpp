@@ -14,6 +14,7 @@
 #include "Outcome.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/JsonError.h"
 #include "base/PlatformError.h"
 #include "base/ProcessRunner.h"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Json.h"
 #include "installer/HelperReplies.h"
 
 namespace orvek::installer {

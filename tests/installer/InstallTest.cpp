@@ -20,6 +20,7 @@
 #include "Snapshot.h"
 #include "TempHome.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "base/JsonError.h"
 #include "base/PlatformError.h"
 #include "base/PlistError.h"

@@ -7,6 +7,7 @@
 #include "Snapshot.h"
 #include "base/FilePrimitives.h"
 #include "base/Hashing.h"
+#include "base/Json.h"
 #include "skills/AwarenessSection.h"
 #include "skills/GlobalSkills.h"
 
